@@ -1,0 +1,39 @@
+# Shared set-up for the project's scripts: packages and the Wine prefix.
+# Sourced, not run.
+
+GD_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine64 wine rapidjson-dev googletest cmake ninja-build python3 python3-pyftpdlib openssl curl)
+
+gd_install_packages() {
+  local missing=()
+  for p in "${GD_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${GD_PACKAGES[@]}"
+  fi
+}
+
+# Starts the wineserver for the prefix inside the build folder and warms the
+# prefix once. The daemon and Wine's services inherit any pipe they start with
+# and keep it open, so they start with none; the caller's EXIT trap stops them.
+gd_start_wine() {
+  local build=$1
+  export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  wineserver -p </dev/null >/dev/null 2>&1
+  wineboot -i </dev/null >/dev/null 2>&1
+  if [ ! -f "$WINEPREFIX/.gd-null-graphics" ]; then
+    # Without a display, top-level windows need the null graphics driver.
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    wineserver -p </dev/null >/dev/null 2>&1
+    touch "$WINEPREFIX/.gd-null-graphics"
+  fi
+}
