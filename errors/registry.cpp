@@ -1,0 +1,274 @@
+#include "errors/registry.h"
+
+#include "errors/codes.h"
+#include "errors/common_table.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <vector>
+
+namespace gd {
+namespace {
+
+struct Subsystem {
+    unsigned number;
+    const ErrorRow* rows;
+    std::size_t count;
+    const char* name;
+};
+
+const ErrorRow kIoRows[] = {
+    {0x1001, "Unexpected error reading from file"},
+    {0x1002, "Unexpected error writing to file"},
+};
+const ErrorRow kFrameBufferRows[] = {
+    {0x1001, "Too many rectangles requested"},
+    {0x1002, "Rectangle intersects with another one"},
+    {0x1003, "Error accessing temporary file"},
+};
+
+const char* const kSeverityNames[] = {"Success", "Warning", "Error", "Failure"};
+
+class Lock {
+public:
+    explicit Lock(CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&section); }
+    ~Lock() { LeaveCriticalSection(&m_section); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    CRITICAL_SECTION& m_section;
+};
+
+// Records sorted by number; built-ins arrive with the first registration.
+class Registry {
+public:
+    Registry() { InitializeCriticalSection(&m_section); }
+    ~Registry() { DeleteCriticalSection(&m_section); }
+
+    void Register(const Subsystem& subsystem) {
+        Lock lock(m_section);
+        if (m_builtins_pending) {
+            m_builtins_pending = false;
+            Insert({kSubsystemIo, kIoRows, std::size(kIoRows), "IO subsystem"});
+            Insert({kSubsystemCommon, nullptr, 0, "Common"});
+            Insert({13, kFrameBufferRows, std::size(kFrameBufferRows), "Frame buffer"});
+            Insert({1, nullptr, 0, "Memory subsystem"});
+            Insert({kSubsystemOperatingSystem, nullptr, 0, "Operating system"});
+        }
+        Insert(subsystem);
+    }
+
+    void Unregister(unsigned number) {
+        Lock lock(m_section);
+        std::size_t at = LowerBound(number);
+        if (at < m_records.size() && m_records[at].number == number)
+            m_records.erase(m_records.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+
+    // Copies the record out under the lock; the tables themselves are static.
+    bool Find(unsigned number, Subsystem& found) {
+        Lock lock(m_section);
+        std::size_t at = LowerBound(number);
+        if (at >= m_records.size() || m_records[at].number != number)
+            return false;
+        found = m_records[at];
+        return true;
+    }
+
+private:
+    std::size_t LowerBound(unsigned number) const {
+        std::size_t low = 0, high = m_records.size();
+        while (low < high) {
+            std::size_t mid = (low + high) / 2;
+            if (m_records[mid].number < number)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        return low;
+    }
+
+    void Insert(const Subsystem& subsystem) {
+        std::size_t at = LowerBound(subsystem.number);
+        if (at < m_records.size() && m_records[at].number == subsystem.number)
+            return;
+        Grow(m_records.size() + 1);
+        m_records.insert(m_records.begin() + static_cast<std::ptrdiff_t>(at), subsystem);
+    }
+
+    // 1.5 times once the capacity is 16 or more, at least the needed count
+    // rounded up to a multiple of 4.
+    void Grow(std::size_t needed) {
+        std::size_t capacity = m_records.capacity();
+        if (needed <= capacity)
+            return;
+        std::size_t grown = capacity >= 16 ? capacity + capacity / 2 : 0;
+        if (grown < needed)
+            grown = (needed + 3) / 4 * 4;
+        m_records.reserve(grown);
+    }
+
+    CRITICAL_SECTION m_section;
+    std::vector<Subsystem> m_records;
+    bool m_builtins_pending = true;
+};
+
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+std::wstring Widen(const char* text) {
+    std::wstring wide;
+    for (; *text; ++text)
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*text)));
+    return wide;
+}
+
+const char* FindRow(const ErrorRow* rows, std::size_t count, unsigned code) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if ((rows[i].code & 0xFFFFu) == code)
+            return rows[i].text;
+    }
+    return nullptr;
+}
+
+bool FormatFrom(DWORD flags, HMODULE module, DWORD id, DWORD language, std::wstring& text) {
+    wchar_t buffer[1024];
+    DWORD length = FormatMessageW(flags | FORMAT_MESSAGE_IGNORE_INSERTS, module, id, language,
+                                  buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
+    if (length == 0)
+        return false;
+    text.assign(buffer, length);
+    return true;
+}
+
+// The system's message, then those of the networking and media libraries when loaded.
+// Returns the name of the table that had the text, or nullptr.
+const char* SystemMessage(DWORD id, std::wstring* text) {
+    std::wstring scratch;
+    std::wstring& out = text ? *text : scratch;
+    const DWORD neutral = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+    if (FormatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, id, neutral, out))
+        return "System";
+    if (HMODULE wininet = GetModuleHandleW(L"wininet.dll");
+        wininet && FormatFrom(FORMAT_MESSAGE_FROM_HMODULE, wininet, id, neutral, out))
+        return "WinINet";
+    if (HMODULE quartz = GetModuleHandleW(L"quartz.dll");
+        quartz && FormatFrom(FORMAT_MESSAGE_FROM_HMODULE, quartz, id, neutral, out))
+        return "DirectShow";
+    return nullptr;
+}
+
+DWORD SystemId(HRESULT code) {
+    return SubsystemOf(code) == kSubsystemOperatingSystem ? CodeOf(code)
+                                                          : static_cast<DWORD>(code);
+}
+
+bool SubsystemName(HRESULT code, std::wstring& name) {
+    Subsystem subsystem{};
+    if (IsOwnCode(code) && TheRegistry().Find(SubsystemOf(code), subsystem)) {
+        name = Widen(subsystem.name);
+        return true;
+    }
+    const char* table = SystemMessage(SystemId(code), nullptr);
+    name = Widen(table ? table : "System");
+    return true;
+}
+
+bool Description(HRESULT code, std::wstring& text) {
+    if (IsOwnCode(code)) {
+        const char* row = nullptr;
+        Subsystem subsystem{};
+        if (TheRegistry().Find(SubsystemOf(code), subsystem))
+            row = FindRow(subsystem.rows, subsystem.count, CodeOf(code));
+        if (!row)
+            row = FindRow(kCommonRows, std::size(kCommonRows), CodeOf(code));
+        if (row) {
+            text = Widen(row);
+            return true;
+        }
+    }
+    return SystemMessage(SystemId(code), &text) != nullptr;
+}
+
+bool SeverityName(HRESULT code, std::wstring& name) {
+    name = Widen(kSeverityNames[SeverityOf(code)]);
+    return true;
+}
+
+std::wstring UnknownForm(HRESULT code) {
+    wchar_t text[40];
+    swprintf(text, std::size(text), code < 0 ? L"Unknown error: 0x%08X." : L"Unknown code: 0x%08X.",
+             static_cast<unsigned>(code));
+    return text;
+}
+
+} // namespace
+
+void RegisterSubsystem(unsigned number, const ErrorRow* rows, std::size_t count, const char* name) {
+    TheRegistry().Register({number, rows, count, name});
+}
+
+void UnregisterSubsystem(unsigned number) { TheRegistry().Unregister(number); }
+
+int GetErrorPart(HRESULT code, int part, wchar_t* buffer, int length) {
+    std::wstring text;
+    bool found = false;
+    switch (part) {
+    case kErrorPartSeverity:
+        found = SeverityName(code, text);
+        break;
+    case kErrorPartSubsystem:
+        found = SubsystemName(code, text);
+        break;
+    case kErrorPartDescription:
+        found = Description(code, text);
+        break;
+    }
+    if (!found)
+        return 0;
+    if (buffer && length >= 1) {
+        std::size_t copied = std::min<std::size_t>(text.size(), static_cast<std::size_t>(length - 1));
+        text.copy(buffer, copied);
+        buffer[copied] = L'\0';
+    }
+    return static_cast<int>(text.size());
+}
+
+std::wstring DescribeError(HRESULT code, bool brief) {
+    if (code == 0)
+        return L"Success";
+    std::wstring name;
+    if (!SubsystemName(code, name))
+        return UnknownForm(code);
+    std::wstring text;
+    if (!brief) {
+        SeverityName(code, text);
+        if (text.empty() && code < 0)
+            text = L"Error";
+        if (!text.empty())
+            text += L" [" + (name.empty() ? std::wstring(L"Unknown") : name) + L"]: ";
+    }
+    std::wstring description;
+    if (!Description(code, description))
+        return text + UnknownForm(code);
+    while (!description.empty() && description.back() <= L' ')
+        description.pop_back();
+    if (description.empty() || description.back() != L'.')
+        description += L'.';
+    return text + description;
+}
+
+std::wstring FormatHResult(HRESULT code) {
+    std::wstring message;
+    if (!FormatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, static_cast<DWORD>(code), 1033, message))
+        message = L"<no system error information avaliable>";
+    wchar_t head[32];
+    swprintf(head, std::size(head), L"HRESULT 0x%.8x: ", static_cast<unsigned>(code));
+    return head + message;
+}
+
+} // namespace gd
