@@ -1,0 +1,705 @@
+#!/usr/bin/python3
+"""Local stand-in for Google Drive and its OAuth endpoints.
+
+One process serves plain HTTP, HTTPS (a self-signed certificate made with
+openssl at start) and FTP (pyftpdlib) on 127.0.0.1, each on a port the OS
+picks, and writes their addresses to <state>/http.addr, https.addr and
+ftp.addr. Requests are dispatched through a route table (method + path
+pattern -> handler); the control interface under /_emu/ on the plain HTTP
+port reads the request log and scripts faults. README.md describes it all.
+
+Python standard library only, plus Debian's python3-pyftpdlib for FTP.
+"""
+
+import argparse
+import gzip
+import http
+import json
+import logging
+import os
+import re
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+import warnings
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+SEND_CHUNK = 1 << 20  # large sends keep Python out of the per-byte path
+PATTERN_PERIOD = 251
+LOGGED_BODY_LIMIT = 4 << 20  # the log keeps at most this much of each body
+IDLE_TIMEOUT = 300  # seconds a keep-alive connection may sit idle
+
+
+# --- Bodies -----------------------------------------------------------------
+
+
+class Body:
+    """A response body of known length, sent as memoryview slices."""
+
+    length = 0
+
+    def chunks(self, start, end):
+        """Yields the bytes [start, end) in slices of at most SEND_CHUNK."""
+        raise NotImplementedError
+
+    def read(self):
+        return b"".join(bytes(c) for c in self.chunks(0, self.length))
+
+
+class BytesBody(Body):
+    def __init__(self, data=b""):
+        self.data = bytes(data)
+        self.length = len(self.data)
+
+    def chunks(self, start, end):
+        view = memoryview(self.data)
+        for pos in range(start, end, SEND_CHUNK):
+            yield view[pos:min(pos + SEND_CHUNK, end)]
+
+
+class PatternBody(Body):
+    """length bytes where byte i is i % 251, cut from one precomputed buffer."""
+
+    _buffer = None
+    _lock = threading.Lock()
+
+    def __init__(self, length):
+        self.length = length
+
+    @classmethod
+    def buffer(cls):
+        with cls._lock:
+            if cls._buffer is None:
+                periods = SEND_CHUNK // PATTERN_PERIOD + 2
+                cls._buffer = memoryview(bytes(range(PATTERN_PERIOD)) * periods)
+            return cls._buffer
+
+    def chunks(self, start, end):
+        buf = self.buffer()
+        pos = start
+        while pos < end:
+            size = min(SEND_CHUNK, end - pos)
+            offset = pos % PATTERN_PERIOD
+            yield buf[offset:offset + size]
+            pos += size
+
+
+class SliceBody(Body):
+    def __init__(self, inner, start, end):
+        self.inner, self.start = inner, start
+        self.length = end - start
+
+    def chunks(self, start, end):
+        return self.inner.chunks(self.start + start, self.start + end)
+
+
+def pattern_bytes(length):
+    """The first length bytes of the test pattern, as bytes."""
+    return PatternBody(length).read()
+
+
+# --- Requests and responses -------------------------------------------------
+
+
+class Request:
+    """One parsed request as handlers see it."""
+
+    def __init__(self, method, target, headers, body, scheme, port):
+        self.method = method
+        self.target = target  # path with the query, as sent
+        parts = urllib.parse.urlsplit(target)
+        self.path = parts.path
+        self.query = dict(urllib.parse.parse_qsl(parts.query, keep_blank_values=True))
+        self.headers = headers  # lower-case name -> value
+        self.body = body
+        self.scheme = scheme
+        self.port = port
+
+    def header(self, name, default=""):
+        return self.headers.get(name.lower(), default)
+
+    def flag(self, name):
+        return self.query.get(name, "") not in ("", "0", "false")
+
+    @property
+    def base_url(self):
+        """scheme://host:port the client used, for links back to this server."""
+        host = self.header("host") or "127.0.0.1:%d" % self.port
+        return "%s://%s" % (self.scheme, host)
+
+    def json(self):
+        return json.loads(self.body.decode("utf-8"))
+
+    def accepts_gzip(self):
+        for item in self.header("accept-encoding").split(","):
+            coding, _, params = item.strip().partition(";")
+            if coding.strip().lower() in ("gzip", "*"):
+                return params.replace(" ", "") not in ("q=0", "q=0.0", "q=0.00", "q=0.000")
+        return False
+
+
+class Response:
+    """What a handler answers. framing: "length" (Content-Length), "chunked",
+    or "close" (no length; the connection closes after the body)."""
+
+    def __init__(self, status=200, body=b"", content_type=None, headers=None):
+        self.status = status
+        self.body = body if isinstance(body, Body) else BytesBody(body)
+        self.headers = []
+        self.framing = "length"
+        self.close = False
+        if content_type:
+            self.set_header("Content-Type", content_type)
+        for name, value in (headers or {}).items():
+            self.set_header(name, value)
+
+    @classmethod
+    def json(cls, value, status=200):
+        data = json.dumps(value, separators=(",", ":")).encode("utf-8")
+        return cls(status, data, "application/json; charset=UTF-8")
+
+    @classmethod
+    def text(cls, text, status=200, content_type="text/plain; charset=UTF-8"):
+        return cls(status, text.encode("utf-8"), content_type)
+
+    def set_header(self, name, value):
+        self.headers = [(n, v) for n, v in self.headers if n.lower() != name.lower()]
+        self.headers.append((name, str(value)))
+
+    def get_header(self, name):
+        for n, v in self.headers:
+            if n.lower() == name.lower():
+                return v
+        return None
+
+    def gzip(self):
+        self.body = BytesBody(gzip.compress(self.body.read(), compresslevel=1))
+        self.set_header("Content-Encoding", "gzip")
+        return self
+
+    def has_body(self):
+        return self.status >= 200 and self.status not in (204, 304)
+
+
+def drive_error(status, reason, message, domain="global"):
+    """An error answer in Drive's own shape (reason inside error.errors[0])."""
+    return Response.json({"error": {
+        "errors": [{"domain": domain, "reason": reason, "message": message}],
+        "code": status,
+        "message": message,
+    }}, status)
+
+
+RANGE_RE = re.compile(r"bytes=(\d*)-(\d*)$")
+
+
+def ranged(request, body, response=None):
+    """Serves body whole (200) or the part its Range header asks for (206),
+    or 416 when the range starts at or past the end. A Range header that is
+    not one plain byte range is ignored, as HTTP allows."""
+    response = response or Response(200, body)
+    response.set_header("Accept-Ranges", "bytes")
+    match = RANGE_RE.match(request.header("range").replace(" ", ""))
+    if not match or match.groups() == ("", ""):
+        response.body = body
+        return response
+    first, last = match.groups()
+    if first == "":  # suffix: the last n bytes
+        start, end = max(0, body.length - int(last)), body.length
+    else:
+        start = int(first)
+        end = body.length if last == "" else min(int(last) + 1, body.length)
+        if start >= body.length:
+            refused = Response(416)
+            refused.set_header("Content-Range", "bytes */%d" % body.length)
+            return refused
+        if end <= start:
+            response.body = body
+            return response
+    response.status = 206
+    response.body = SliceBody(body, start, end)
+    response.set_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, body.length))
+    return response
+
+
+# --- Routing ----------------------------------------------------------------
+
+
+class Router:
+    """Method + path pattern -> handler. Patterns are regular expressions
+    matched against the whole path (without the query); their named groups
+    are passed to the handler as keyword arguments."""
+
+    def __init__(self):
+        self.routes = []
+
+    def add(self, methods, pattern, handler):
+        methods = {m.upper() for m in methods.split("|")} if methods != "*" else None
+        self.routes.append((methods, re.compile(pattern), handler))
+
+    def route(self, methods, pattern):
+        def register(handler):
+            self.add(methods, pattern, handler)
+            return handler
+        return register
+
+    def dispatch(self, request):
+        path_known = False
+        for methods, pattern, handler in self.routes:
+            match = pattern.fullmatch(request.path)
+            if not match:
+                continue
+            path_known = True
+            if methods is None or request.method in methods or (
+                    request.method == "HEAD" and "GET" in methods):
+                return handler(request, **match.groupdict())
+        if path_known:
+            return drive_error(405, "methodNotAllowed", "Method Not Allowed")
+        return drive_error(404, "notFound", "Not Found")
+
+
+# --- Faults and the request log --------------------------------------------
+
+
+class Fault:
+    """One scripted fault, applied to the next `count` matching requests."""
+
+    def __init__(self, spec):
+        if not isinstance(spec, dict) or not isinstance(spec.get("path"), str):
+            raise ValueError("a fault is a JSON object with a \"path\" prefix")
+        self.path = spec["path"]
+        self.method = spec.get("method", "").upper()
+        self.count = int(spec.get("count", 1))
+        self.status = spec.get("status")
+        self.reason = spec.get("reason")
+        self.message = spec.get("message")
+        self.headers = spec.get("headers", {})
+        self.body = spec.get("body")
+        self.no_content_length = bool(spec.get("no_content_length", False))
+        self.content_length = spec.get("content_length")
+        self.delay_ms = int(spec.get("delay_ms", 0))
+        self.drop_after_bytes = spec.get("drop_after_bytes")
+        self.close = bool(spec.get("close", False))
+
+    def matches(self, request):
+        return request.target.startswith(self.path) and (
+            not self.method or self.method == request.method)
+
+    def scripted_response(self):
+        """The answer that replaces the real one, or None to keep it."""
+        if self.status is None:
+            return None
+        status = int(self.status)
+        if self.reason is not None:
+            response = drive_error(status, self.reason, self.message or self.reason)
+        else:
+            body = (self.body or "").encode("utf-8")
+            kind = None
+            if body:
+                kind = "application/json; charset=UTF-8" if body[:1] in (b"{", b"[") \
+                    else "text/plain; charset=UTF-8"
+            response = Response(status, body, kind)
+        for name, value in self.headers.items():
+            response.set_header(name, value)
+        return response
+
+    def adjust(self, response):
+        """Header changes on a real answer (a fault without status)."""
+        if self.status is None:
+            for name, value in self.headers.items():
+                response.set_header(name, value)
+
+
+class Emulator:
+    """Shared state: the route table, the request log and the scripted faults.
+    Handlers added later keep their own state as attributes of this object."""
+
+    def __init__(self, state_dir):
+        self.state_dir = state_dir
+        self.router = Router()
+        self.stopping = threading.Event()
+        self._lock = threading.Lock()
+        self._log = []
+        self._faults = []
+
+    def reset(self):
+        with self._lock:
+            self._log.clear()
+            self._faults.clear()
+
+    def record(self, request):
+        with self._lock:
+            self._log.append(request)
+
+    def log_json(self):
+        with self._lock:
+            requests = list(self._log)
+        return {"requests": [{
+            "method": r.method,
+            "path": r.target,
+            "headers": r.headers,
+            "body_hex": r.body[:LOGGED_BODY_LIMIT].hex(),
+            "body_length": len(r.body),
+        } for r in requests]}
+
+    def add_fault(self, fault):
+        with self._lock:
+            self._faults.append(fault)
+
+    def take_fault(self, request):
+        """The first scripted fault that matches, counted down once."""
+        with self._lock:
+            for fault in self._faults:
+                if fault.matches(request):
+                    if fault.count > 0:
+                        fault.count -= 1
+                        if fault.count == 0:
+                            self._faults.remove(fault)
+                    return fault
+        return None
+
+    def control(self, request):
+        """The /_emu/ interface; these requests are neither logged nor faulted."""
+        action = (request.method, request.path)
+        if action == ("POST", "/_emu/reset"):
+            self.reset()
+            return Response.json({})
+        if action == ("GET", "/_emu/log"):
+            return Response.json(self.log_json())
+        if action == ("POST", "/_emu/faults"):
+            try:
+                self.add_fault(Fault(request.json()))
+            except (ValueError, TypeError) as error:
+                return Response.text("bad fault: %s\n" % error, 400)
+            return Response.json({})
+        if action == ("POST", "/_emu/shutdown"):
+            self.stopping.set()
+            response = Response.json({})
+            response.close = True
+            return response
+        return Response.text("unknown control request\n", 404)
+
+
+# --- The HTTP(S) server -----------------------------------------------------
+
+
+class RequestHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "drive-emulator"
+    sys_version = ""
+    timeout = IDLE_TIMEOUT
+
+    def setup(self):
+        super().setup()
+        self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if isinstance(self.connection, ssl.SSLSocket):
+            self.connection.do_handshake()
+
+    def handle(self):
+        try:
+            super().handle()
+        except (ConnectionError, ssl.SSLError, socket.timeout):
+            pass  # the client went away; nothing to answer
+
+    def log_message(self, format, *args):
+        pass  # one line per request would swamp the log during benchmarks
+
+    def log_error(self, format, *args):
+        sys.stderr.write("%s %s\n" % (self.address_string(), format % args))
+
+    def do_any(self):
+        emulator = self.server.emulator
+        request = Request(self.command, self.path, self.lower_headers(), self.read_body(),
+                          self.server.scheme, self.server.server_address[1])
+        if self.server.control and request.path.startswith("/_emu/"):
+            self.send(emulator.control(request))
+            return
+        emulator.record(request)
+        fault = emulator.take_fault(request)
+        if fault and fault.delay_ms:
+            time.sleep(fault.delay_ms / 1000.0)
+        response = fault and fault.scripted_response()
+        if response is None:
+            response = self.answer(emulator, request)
+            if fault:
+                fault.adjust(response)
+        self.send(response, fault)
+
+    do_GET = do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = do_OPTIONS = do_any
+
+    def answer(self, emulator, request):
+        try:
+            return emulator.router.dispatch(request)
+        except Exception as error:  # a handler bug must not kill the connection
+            logging.exception("handler failed for %s %s", request.method, request.target)
+            return drive_error(500, "backendError", "Internal error: %s" % error)
+
+    def lower_headers(self):
+        headers = {}
+        for name, value in self.headers.items():
+            name = name.lower()
+            headers[name] = headers[name] + ", " + value if name in headers else value
+        return headers
+
+    def read_body(self):
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            parts = []
+            while True:
+                size = int(self.rfile.readline().split(b";")[0].strip(), 16)
+                if size == 0:
+                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                        pass  # trailers
+                    return b"".join(parts)
+                parts.append(self.rfile.read(size))
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length > 0 else b""
+
+    def send(self, response, fault=None):
+        """Writes the status line, the headers and the body, applying the
+        fault's framing lies, early drop and close."""
+        body = response.body if response.has_body() and self.command != "HEAD" else None
+        framing = response.framing
+        announced = response.body.length
+        close = response.close or self.close_connection
+        drop_after = None
+        if fault:
+            if fault.no_content_length:
+                framing = "close"
+            if fault.content_length is not None:
+                framing, announced = "length", int(fault.content_length)
+                if body is not None:
+                    body = SliceBody(body, 0, min(body.length, announced))
+                    close = close or announced != response.body.length
+            close = close or fault.close
+            drop_after = fault.drop_after_bytes
+        if framing == "close":
+            close = True
+
+        head = ["HTTP/1.1 %d %s" % (response.status, reason_phrase(response.status)),
+                "Date: " + self.date_time_string(),
+                "Server: " + self.server_version]
+        head += ["%s: %s" % item for item in response.headers]
+        if framing == "length" and response.has_body():
+            head.append("Content-Length: %d" % announced)
+        elif framing == "chunked" and body is not None:
+            head.append("Transfer-Encoding: chunked")
+        if close:
+            head.append("Connection: close")
+        head = ("\r\n".join(head) + "\r\n\r\n").encode("latin-1")
+
+        self.close_connection = close
+        out = Sender(self.connection, head)
+        complete = True
+        if body is not None and drop_after is not None:
+            complete = int(drop_after) >= body.length
+            body = SliceBody(body, 0, min(body.length, int(drop_after)))
+            self.close_connection = True
+        if body is not None:
+            chunked = framing == "chunked"
+            for chunk in body.chunks(0, body.length):
+                if chunked:
+                    out.write(b"%x\r\n" % len(chunk))
+                out.write(chunk)
+                if chunked:
+                    out.write(b"\r\n")
+            if chunked and complete:
+                out.write(b"0\r\n\r\n")
+        out.flush()
+
+
+class Sender:
+    """Gathers small pieces into one send (no Nagle stalls on keep-alive);
+    large pieces go straight to sendall without a copy."""
+
+    LIMIT = 64 * 1024
+
+    def __init__(self, sock, first=b""):
+        self.sock = sock
+        self.pending = bytearray(first)
+
+    def write(self, data):
+        if len(self.pending) + len(data) <= self.LIMIT:
+            self.pending += data
+            return
+        self.flush()
+        if len(data) <= self.LIMIT:
+            self.pending += data
+        else:
+            self.sock.sendall(data)
+
+    def flush(self):
+        if self.pending:
+            self.sock.sendall(self.pending)
+            self.pending = bytearray()
+
+
+def reason_phrase(status):
+    try:
+        return http.HTTPStatus(status).phrase
+    except ValueError:
+        return "Unknown"
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    block_on_close = False
+    request_queue_size = 128
+
+    def __init__(self, emulator, scheme, control, context=None):
+        super().__init__(("127.0.0.1", 0), RequestHandler)
+        self.emulator, self.scheme, self.control = emulator, scheme, control
+        if context:
+            # The handshake runs in the connection's thread (setup), not in accept.
+            self.socket = context.wrap_socket(self.socket, server_side=True,
+                                              do_handshake_on_connect=False)
+
+    def handle_error(self, request, client_address):
+        logging.exception("connection from %s failed", client_address)
+
+
+def tls_context(state_dir):
+    """A self-signed certificate for 127.0.0.1 and localhost, new every start."""
+    cert, key = (os.path.join(state_dir, name) for name in ("cert.pem", "key.pem"))
+    subprocess.run(
+        ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "7",
+         "-keyout", key, "-out", cert, "-subj", "/CN=127.0.0.1",
+         "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"],
+        check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context
+
+
+# --- FTP --------------------------------------------------------------------
+
+
+def start_ftp(state_dir):
+    """Anonymous read/write FTP on <state>/ftp-root, seeded with hello.txt."""
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
+    root = os.path.join(state_dir, "ftp-root")
+    os.makedirs(root, exist_ok=True)
+    with open(os.path.join(root, "hello.txt"), "wb") as f:
+        f.write(b"Hello from the emulator's FTP server.\r\n")
+    authorizer = DummyAuthorizer()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # anonymous write access is the point here
+        authorizer.add_anonymous(root, perm="elradfmwMT")
+    handler = type("AnonymousFTPHandler", (FTPHandler,), {"authorizer": authorizer})
+    server = FTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, kwargs={"handle_exit": False},
+                     name="ftp", daemon=True).start()
+    return server
+
+
+# --- Test routes ------------------------------------------------------------
+
+
+def add_test_routes(router):
+    """Routes for testing the transport itself."""
+
+    @router.route("GET", r"/_test/bytes/(?P<n>\d+)")
+    def test_bytes(request, n):
+        if request.flag("zerolength"):
+            return Response(200, b"", "application/octet-stream")
+        body = PatternBody(int(n))
+        response = Response(200, body, "application/octet-stream")
+        if request.flag("gzip") and request.accepts_gzip():
+            response.gzip()
+            body = response.body
+        response = ranged(request, body, response)
+        if request.flag("chunked"):
+            response.framing = "chunked"
+        elif request.flag("nolength"):
+            response.framing = "close"
+        return response
+
+    @router.route("*", r"/_test/echo(/.*)?")
+    def test_echo(request):
+        return Response.json({
+            "method": request.method,
+            "path": request.target,
+            "headers": request.headers,
+            "body_hex": request.body.hex(),
+        })
+
+    @router.route("*", r"/_test/status/(?P<code>\d{3})")
+    def test_status(request, code):
+        code = int(code)
+        response = Response.text("status %d" % code, code)
+        if "location" in request.query:
+            response.set_header("Location", request.query["location"])
+        return response
+
+
+def build_emulator(state_dir):
+    emulator = Emulator(state_dir)
+    add_test_routes(emulator.router)
+    # OAuth and Drive handlers register their routes here.
+    return emulator
+
+
+# --- Start and stop ---------------------------------------------------------
+
+
+def write_address(state_dir, kind, port):
+    path = os.path.join(state_dir, kind + ".addr")
+    temp = path + ".tmp"
+    with open(temp, "w") as f:
+        f.write("127.0.0.1:%d" % port)
+    os.replace(temp, path)  # a reader never sees half a file
+
+
+def remove_addresses(state_dir):
+    for kind in ("http", "https", "ftp"):
+        try:
+            os.remove(os.path.join(state_dir, kind + ".addr"))
+        except FileNotFoundError:
+            pass
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--state", required=True, help="folder for addresses and files")
+    args = parser.parse_args()
+    state_dir = os.path.abspath(args.state)
+    os.makedirs(state_dir, exist_ok=True)
+    logging.basicConfig(level=logging.WARNING, format="%(asctime)s %(name)s: %(message)s")
+    remove_addresses(state_dir)
+
+    emulator = build_emulator(state_dir)
+    servers = [Server(emulator, "http", control=True),
+               Server(emulator, "https", control=False, context=tls_context(state_dir))]
+    for server in servers:
+        threading.Thread(target=server.serve_forever, name=server.scheme, daemon=True).start()
+    ftp = start_ftp(state_dir)
+
+    signal.signal(signal.SIGTERM, lambda *_: emulator.stopping.set())
+    signal.signal(signal.SIGINT, lambda *_: emulator.stopping.set())
+    write_address(state_dir, "ftp", ftp.address[1])
+    write_address(state_dir, "https", servers[1].server_address[1])
+    write_address(state_dir, "http", servers[0].server_address[1])
+    print("drive emulator: http %d, https %d, ftp %d" % (
+        servers[0].server_address[1], servers[1].server_address[1], ftp.address[1]), flush=True)
+
+    while not emulator.stopping.wait(0.5):
+        pass
+    time.sleep(0.1)  # lets the shutdown answer leave
+    remove_addresses(state_dir)
+    for server in servers:
+        server.shutdown()
+        server.server_close()
+    print("drive emulator: stopped", flush=True)
+
+
+if __name__ == "__main__":
+    main()
