@@ -29,7 +29,9 @@ std::wstring ComposeThrowTrace(const char* expression, HRESULT hr) {
     return Compose("Expression ", expression, " caused throwing ", hr);
 }
 
-TraceSink SetTraceSink(TraceSink sink) { return g_trace_sink.exchange(sink); }
+TraceSink SetTraceSink(TraceSink sink) {
+    return g_trace_sink.exchange(sink);
+}
 
 void TraceReturn(const char* expression, HRESULT hr) {
     // Composing costs a system message lookup: only when someone reads it.

@@ -21,17 +21,25 @@ constexpr HRESULT MakeResult(unsigned severity, unsigned subsystem, unsigned cod
 constexpr HRESULT MakeError(unsigned subsystem, unsigned code) {
     return MakeResult(kSeverityError, subsystem, code);
 }
-constexpr unsigned SeverityOf(HRESULT hr) { return static_cast<unsigned>(hr) >> 30; }
-constexpr unsigned SubsystemOf(HRESULT hr) { return (static_cast<unsigned>(hr) >> 16) & 0x1FFu; }
-constexpr unsigned CodeOf(HRESULT hr) { return static_cast<unsigned>(hr) & 0xFFFFu; }
-constexpr bool IsOwnCode(HRESULT hr) { return (static_cast<unsigned>(hr) & kOwnCodeFlag) != 0; }
+constexpr unsigned SeverityOf(HRESULT hr) {
+    return static_cast<unsigned>(hr) >> 30;
+}
+constexpr unsigned SubsystemOf(HRESULT hr) {
+    return (static_cast<unsigned>(hr) >> 16) & 0x1FFu;
+}
+constexpr unsigned CodeOf(HRESULT hr) {
+    return static_cast<unsigned>(hr) & 0xFFFFu;
+}
+constexpr bool IsOwnCode(HRESULT hr) {
+    return (static_cast<unsigned>(hr) & kOwnCodeFlag) != 0;
+}
 
 // Plug-in (subsystem 34).
-constexpr HRESULT GD_E_INVALID_ARG = MakeError(kSubsystemPlugin, 0x0001);  // 0x82220001
-constexpr HRESULT GD_E_MISSING = MakeError(kSubsystemPlugin, 0x0010);      // 0x82220010
-constexpr HRESULT GD_E_UNEXPECTED = MakeError(kSubsystemPlugin, 0x0011);   // 0x82220011
-constexpr HRESULT GD_E_OUTOFMEMORY = MakeError(kSubsystemPlugin, 0x03E8);  // 0x822203E8
-constexpr HRESULT GD_E_CANCELLED = MakeError(kSubsystemPlugin, 0x04C7);    // 0x822204C7
+constexpr HRESULT GD_E_INVALID_ARG = MakeError(kSubsystemPlugin, 0x0001); // 0x82220001
+constexpr HRESULT GD_E_MISSING = MakeError(kSubsystemPlugin, 0x0010);     // 0x82220010
+constexpr HRESULT GD_E_UNEXPECTED = MakeError(kSubsystemPlugin, 0x0011);  // 0x82220011
+constexpr HRESULT GD_E_OUTOFMEMORY = MakeError(kSubsystemPlugin, 0x03E8); // 0x822203E8
+constexpr HRESULT GD_E_CANCELLED = MakeError(kSubsystemPlugin, 0x04C7);   // 0x822204C7
 
 // HTTP layer (subsystem 33).
 constexpr HRESULT INET_E_END_OF_DATA = MakeError(kSubsystemInetUtils, 0x001B);     // 0x8221001B
@@ -55,6 +63,8 @@ constexpr HRESULT MakeHttpStatusError(unsigned subsystem, unsigned status) {
 
 // Any failure whose low 16 bits are 1223 (ERROR_CANCELLED) is a cancellation:
 // nobody shows a message for it.
-constexpr bool IsCancellation(HRESULT hr) { return hr < 0 && CodeOf(hr) == 1223; }
+constexpr bool IsCancellation(HRESULT hr) {
+    return hr < 0 && CodeOf(hr) == 1223;
+}
 
 } // namespace gd

@@ -30,6 +30,8 @@ void RegisterPluginErrors() {
     RegisterSubsystem(kSubsystemPlugin, kPluginRows, std::size(kPluginRows), "Zidivo Ridev Aduviz");
 }
 
-void UnregisterPluginErrors() { UnregisterSubsystem(kSubsystemPlugin); }
+void UnregisterPluginErrors() {
+    UnregisterSubsystem(kSubsystemPlugin);
+}
 
 } // namespace gd

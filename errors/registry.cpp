@@ -32,7 +32,9 @@ const char* const kSeverityNames[] = {"Success", "Warning", "Error", "Failure"};
 
 class Lock {
 public:
-    explicit Lock(CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&section); }
+    explicit Lock(CRITICAL_SECTION& section) : m_section(section) {
+        EnterCriticalSection(&section);
+    }
     ~Lock() { LeaveCriticalSection(&m_section); }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
@@ -163,8 +165,7 @@ const char* SystemMessage(DWORD id, std::wstring* text) {
 }
 
 DWORD SystemId(HRESULT code) {
-    return SubsystemOf(code) == kSubsystemOperatingSystem ? CodeOf(code)
-                                                          : static_cast<DWORD>(code);
+    return SubsystemOf(code) == kSubsystemOperatingSystem ? CodeOf(code) : static_cast<DWORD>(code);
 }
 
 bool SubsystemName(HRESULT code, std::wstring& name) {
@@ -212,7 +213,9 @@ void RegisterSubsystem(unsigned number, const ErrorRow* rows, std::size_t count,
     TheRegistry().Register({number, rows, count, name});
 }
 
-void UnregisterSubsystem(unsigned number) { TheRegistry().Unregister(number); }
+void UnregisterSubsystem(unsigned number) {
+    TheRegistry().Unregister(number);
+}
 
 int GetErrorPart(HRESULT code, int part, wchar_t* buffer, int length) {
     std::wstring text;
@@ -231,7 +234,8 @@ int GetErrorPart(HRESULT code, int part, wchar_t* buffer, int length) {
     if (!found)
         return 0;
     if (buffer && length >= 1) {
-        std::size_t copied = std::min<std::size_t>(text.size(), static_cast<std::size_t>(length - 1));
+        std::size_t copied =
+            std::min<std::size_t>(text.size(), static_cast<std::size_t>(length - 1));
         text.copy(buffer, copied);
         buffer[copied] = L'\0';
     }

@@ -22,7 +22,8 @@ gd_install_packages() {
 # prefix once. The daemon and Wine's services inherit any pipe they start with
 # and keep it open, so they start with none; the caller's EXIT trap stops them.
 gd_start_wine() {
-  local build=$1
+  local build
+  build=$(cd "$1" && pwd)
   export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
