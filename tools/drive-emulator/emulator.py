@@ -79,6 +79,19 @@ class PatternBody(Body):
                 cls._buffer = memoryview(bytes(range(PATTERN_PERIOD)) * periods)
             return cls._buffer
 
+    @classmethod
+    def matches(cls, offset, data):
+        """Whether data equals the pattern's bytes from offset on (C-speed compare)."""
+        buf = cls.buffer()
+        pos = 0
+        while pos < len(data):
+            size = min(SEND_CHUNK, len(data) - pos)
+            start = (offset + pos) % PATTERN_PERIOD
+            if buf[start:start + size] != data[pos:pos + size]:
+                return False
+            pos += size
+        return True
+
     def chunks(self, start, end):
         buf = self.buffer()
         pos = start
@@ -109,14 +122,15 @@ def pattern_bytes(length):
 class Request:
     """One parsed request as handlers see it."""
 
-    def __init__(self, method, target, headers, body, scheme, port):
+    def __init__(self, method, target, headers, body_reader, scheme, port):
         self.method = method
         self.target = target  # path with the query, as sent
         parts = urllib.parse.urlsplit(target)
         self.path = parts.path
         self.query = dict(urllib.parse.parse_qsl(parts.query, keep_blank_values=True))
         self.headers = headers  # lower-case name -> value
-        self.body = body
+        self.body_reader = body_reader
+        self.body = b""  # the whole body, except on routes that stream it
         self.scheme = scheme
         self.port = port
 
@@ -141,6 +155,78 @@ class Request:
             if coding.strip().lower() in ("gzip", "*"):
                 return params.replace(" ", "") not in ("q=0", "q=0.0", "q=0.00", "q=0.000")
         return False
+
+
+class BodyReader:
+    """A request body (Content-Length or chunked) read from the connection.
+    Routes that take large uploads iterate chunks() and keep what they need:
+    holding hundreds of MiB in fresh memory costs more than the transfer."""
+
+    def __init__(self, rfile, length, chunked):
+        self.rfile = rfile
+        self.declared = length
+        self.chunked = chunked
+        self.received = 0
+        self.head = bytearray()  # the first LOGGED_BODY_LIMIT bytes, for the log
+        self.done = not chunked and length == 0
+
+    def read_all(self):
+        if not self.chunked:
+            return self._read_whole()
+        return b"".join(bytes(chunk) for chunk in self.chunks())
+
+    def chunks(self):
+        """Yields the body as memoryviews of one reused buffer, each valid
+        until the next is asked for."""
+        buffer = memoryview(bytearray(SEND_CHUNK))
+        for size in self._segments():
+            while size:
+                count = self.rfile.readinto(buffer[:min(size, len(buffer))])
+                if not count:
+                    raise ConnectionError("the request body ended early")
+                size -= count
+                self._keep(buffer[:count])
+                yield buffer[:count]
+        self._finish()
+
+    def drain(self):
+        """Reads what the handler left, so the next request starts in place."""
+        if not self.done:
+            for _ in self.chunks():
+                pass
+
+    def _read_whole(self):
+        body = bytearray(self.declared)
+        view = memoryview(body)
+        while self.received < self.declared:
+            count = self.rfile.readinto(view[self.received:])
+            if not count:
+                raise ConnectionError("the request body ended early")
+            self._keep(view[self.received:self.received + count])
+        self._finish()
+        return bytes(body) if self.declared < 65536 else body
+
+    def _finish(self):
+        self.done = True
+        self.rfile = None  # the log keeps this object; it must not keep the connection
+
+    def _keep(self, data):
+        if len(self.head) < LOGGED_BODY_LIMIT:
+            self.head += data[:LOGGED_BODY_LIMIT - len(self.head)]
+        self.received += len(data)
+
+    def _segments(self):
+        if not self.chunked:
+            yield self.declared - self.received
+            return
+        while True:
+            size = int(self.rfile.readline().split(b";")[0].strip(), 16)
+            if size == 0:
+                while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                    pass  # trailers
+                return
+            yield size
+            self.rfile.readline()  # the CRLF after the data
 
 
 class Response:
@@ -238,29 +324,32 @@ class Router:
     def __init__(self):
         self.routes = []
 
-    def add(self, methods, pattern, handler):
+    def add(self, methods, pattern, handler, stream_body=False):
+        """stream_body: the handler reads request.body_reader itself."""
         methods = {m.upper() for m in methods.split("|")} if methods != "*" else None
-        self.routes.append((methods, re.compile(pattern), handler))
+        self.routes.append((methods, re.compile(pattern), handler, stream_body))
 
-    def route(self, methods, pattern):
+    def route(self, methods, pattern, stream_body=False):
         def register(handler):
-            self.add(methods, pattern, handler)
+            self.add(methods, pattern, handler, stream_body)
             return handler
         return register
 
-    def dispatch(self, request):
+    def find(self, request):
+        """(handler taking the request, whether it streams the body)."""
         path_known = False
-        for methods, pattern, handler in self.routes:
+        for methods, pattern, handler, stream_body in self.routes:
             match = pattern.fullmatch(request.path)
             if not match:
                 continue
             path_known = True
             if methods is None or request.method in methods or (
                     request.method == "HEAD" and "GET" in methods):
-                return handler(request, **match.groupdict())
+                groups = match.groupdict()
+                return (lambda request: handler(request, **groups)), stream_body
         if path_known:
-            return drive_error(405, "methodNotAllowed", "Method Not Allowed")
-        return drive_error(404, "notFound", "Not Found")
+            return (lambda _: drive_error(405, "methodNotAllowed", "Method Not Allowed")), False
+        return (lambda _: drive_error(404, "notFound", "Not Found")), False
 
 
 # --- Faults and the request log --------------------------------------------
@@ -333,19 +422,21 @@ class Emulator:
             self._faults.clear()
 
     def record(self, request):
+        # Only the head of a large upload is kept: benchmarks send hundreds of MiB.
+        entry = (request.method, request.target, request.headers, request.body_reader)
         with self._lock:
-            self._log.append(request)
+            self._log.append(entry)
 
     def log_json(self):
         with self._lock:
-            requests = list(self._log)
+            entries = list(self._log)
         return {"requests": [{
-            "method": r.method,
-            "path": r.target,
-            "headers": r.headers,
-            "body_hex": r.body[:LOGGED_BODY_LIMIT].hex(),
-            "body_length": len(r.body),
-        } for r in requests]}
+            "method": method,
+            "path": target,
+            "headers": headers,
+            "body_hex": bytes(reader.head).hex(),
+            "body_length": reader.received,
+        } for method, target, headers, reader in entries]}
 
     def add_fault(self, fault):
         with self._lock:
@@ -414,27 +505,34 @@ class RequestHandler(BaseHTTPRequestHandler):
 
     def do_any(self):
         emulator = self.server.emulator
-        request = Request(self.command, self.path, self.lower_headers(), self.read_body(),
+        request = Request(self.command, self.path, self.lower_headers(), self.body_reader(),
                           self.server.scheme, self.server.server_address[1])
         if self.server.control and request.path.startswith("/_emu/"):
+            request.body = request.body_reader.read_all()
             self.send(emulator.control(request))
             return
+        handler, stream_body = emulator.router.find(request)
+        if not stream_body:
+            request.body = request.body_reader.read_all()
         emulator.record(request)
         fault = emulator.take_fault(request)
         if fault and fault.delay_ms:
             time.sleep(fault.delay_ms / 1000.0)
         response = fault and fault.scripted_response()
         if response is None:
-            response = self.answer(emulator, request)
+            response = self.answer(handler, request)
             if fault:
                 fault.adjust(response)
+        request.body_reader.drain()
         self.send(response, fault)
 
     do_GET = do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = do_OPTIONS = do_any
 
-    def answer(self, emulator, request):
+    def answer(self, handler, request):
         try:
-            return emulator.router.dispatch(request)
+            return handler(request)
+        except ConnectionError:
+            raise
         except Exception as error:  # a handler bug must not kill the connection
             logging.exception("handler failed for %s %s", request.method, request.target)
             return drive_error(500, "backendError", "Internal error: %s" % error)
@@ -446,19 +544,10 @@ class RequestHandler(BaseHTTPRequestHandler):
             headers[name] = headers[name] + ", " + value if name in headers else value
         return headers
 
-    def read_body(self):
-        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
-            parts = []
-            while True:
-                size = int(self.rfile.readline().split(b";")[0].strip(), 16)
-                if size == 0:
-                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
-                        pass  # trailers
-                    return b"".join(parts)
-                parts.append(self.rfile.read(size))
-                self.rfile.readline()
-        length = int(self.headers.get("Content-Length") or 0)
-        return self.rfile.read(length) if length > 0 else b""
+    def body_reader(self):
+        chunked = "chunked" in self.headers.get("Transfer-Encoding", "").lower()
+        length = 0 if chunked else int(self.headers.get("Content-Length") or 0)
+        return BodyReader(self.rfile, length, chunked)
 
     def send(self, response, fault=None):
         """Writes the status line, the headers and the body, applying the
@@ -631,6 +720,15 @@ def add_test_routes(router):
             "headers": request.headers,
             "body_hex": request.body.hex(),
         })
+
+    @router.route("POST|PUT", r"/_test/sink", stream_body=True)
+    def test_sink(request):
+        """Takes a body of any size without keeping it; tells whether it was the pattern."""
+        length, pattern = 0, True
+        for chunk in request.body_reader.chunks():
+            pattern = pattern and PatternBody.matches(length, chunk)
+            length += len(chunk)
+        return Response.json({"length": length, "pattern": pattern})
 
     @router.route("*", r"/_test/status/(?P<code>\d{3})")
     def test_status(request, code):
