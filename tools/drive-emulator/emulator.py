@@ -364,6 +364,8 @@ class Fault:
         self.path = spec["path"]
         self.method = spec.get("method", "").upper()
         self.count = int(spec.get("count", 1))
+        if self.count == 0:
+            raise ValueError("count is at least 1, or -1 for every request")
         self.status = spec.get("status")
         self.reason = spec.get("reason")
         self.message = spec.get("message")
@@ -488,14 +490,14 @@ class RequestHandler(BaseHTTPRequestHandler):
     def setup(self):
         super().setup()
         self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        if isinstance(self.connection, ssl.SSLSocket):
-            self.connection.do_handshake()
 
     def handle(self):
         try:
+            if isinstance(self.connection, ssl.SSLSocket):
+                self.connection.do_handshake()  # here, not in the accepting thread
             super().handle()
         except (ConnectionError, ssl.SSLError, socket.timeout):
-            pass  # the client went away; nothing to answer
+            pass  # the client went away or refused our certificate
 
     def log_message(self, format, *args):
         pass  # one line per request would swamp the log during benchmarks
