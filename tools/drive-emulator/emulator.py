@@ -246,7 +246,7 @@ class Response:
 
     @classmethod
     def json(cls, value, status=200):
-        data = json.dumps(value, separators=(",", ":")).encode("utf-8")
+        data = json.dumps(value).encode("utf-8")
         return cls(status, data, "application/json; charset=UTF-8")
 
     @classmethod
