@@ -399,6 +399,25 @@ class Fault:
             response.set_header(name, value)
         return response
 
+    def reshape(self, framing, announced, close, body):
+        """Applies the framing lies, the early drop and the close to an answer
+        on its way out: (framing, announced length, close, body, complete)."""
+        complete = True
+        if self.no_content_length:
+            framing = "close"
+        if self.content_length is not None:
+            real, announced = announced, int(self.content_length)
+            framing = "length"
+            close = close or announced != real
+            if body is not None:
+                body = SliceBody(body, 0, min(body.length, announced))
+        if body is not None and self.drop_after_bytes is not None:
+            limit = int(self.drop_after_bytes)
+            complete = limit >= body.length
+            body = SliceBody(body, 0, min(body.length, limit))
+            close = True
+        return framing, announced, close or self.close, body, complete
+
     def adjust(self, response):
         """Header changes on a real answer (a fault without status)."""
         if self.status is None:
@@ -552,56 +571,38 @@ class RequestHandler(BaseHTTPRequestHandler):
         return BodyReader(self.rfile, length, chunked)
 
     def send(self, response, fault=None):
-        """Writes the status line, the headers and the body, applying the
-        fault's framing lies, early drop and close."""
         body = response.body if response.has_body() and self.command != "HEAD" else None
-        framing = response.framing
-        announced = response.body.length
-        close = response.close or self.close_connection
-        drop_after = None
+        framing, announced = response.framing, response.body.length
+        close, complete = response.close or self.close_connection, True
         if fault:
-            if fault.no_content_length:
-                framing = "close"
-            if fault.content_length is not None:
-                framing, announced = "length", int(fault.content_length)
-                if body is not None:
-                    body = SliceBody(body, 0, min(body.length, announced))
-                    close = close or announced != response.body.length
-            close = close or fault.close
-            drop_after = fault.drop_after_bytes
-        if framing == "close":
-            close = True
-
-        head = ["HTTP/1.1 %d %s" % (response.status, reason_phrase(response.status)),
-                "Date: " + self.date_time_string(),
-                "Server: " + self.server_version]
-        head += ["%s: %s" % item for item in response.headers]
-        if framing == "length" and response.has_body():
-            head.append("Content-Length: %d" % announced)
-        elif framing == "chunked" and body is not None:
-            head.append("Transfer-Encoding: chunked")
-        if close:
-            head.append("Connection: close")
-        head = ("\r\n".join(head) + "\r\n\r\n").encode("latin-1")
-
+            framing, announced, close, body, complete = fault.reshape(
+                framing, announced, close, body)
+        close = close or framing == "close"
         self.close_connection = close
-        out = Sender(self.connection, head)
-        complete = True
-        if body is not None and drop_after is not None:
-            complete = int(drop_after) >= body.length
-            body = SliceBody(body, 0, min(body.length, int(drop_after)))
-            self.close_connection = True
+        out = Sender(self.connection, self.head(response, framing, announced, close,
+                                                body is not None))
         if body is not None:
             chunked = framing == "chunked"
             for chunk in body.chunks(0, body.length):
-                if chunked:
-                    out.write(b"%x\r\n" % len(chunk))
+                out.write(b"%x\r\n" % len(chunk) if chunked else b"")
                 out.write(chunk)
-                if chunked:
-                    out.write(b"\r\n")
+                out.write(b"\r\n" if chunked else b"")
             if chunked and complete:
                 out.write(b"0\r\n\r\n")
         out.flush()
+
+    def head(self, response, framing, announced, close, with_body):
+        lines = ["HTTP/1.1 %d %s" % (response.status, reason_phrase(response.status)),
+                 "Date: " + self.date_time_string(),
+                 "Server: " + self.server_version]
+        lines += ["%s: %s" % item for item in response.headers]
+        if framing == "length" and response.has_body():
+            lines.append("Content-Length: %d" % announced)  # also for HEAD
+        elif framing == "chunked" and with_body:
+            lines.append("Transfer-Encoding: chunked")
+        if close:
+            lines.append("Connection: close")
+        return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
 
 
 class Sender:
