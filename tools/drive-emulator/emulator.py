@@ -745,7 +745,8 @@ def add_test_routes(router):
 def build_emulator(state_dir):
     emulator = Emulator(state_dir)
     add_test_routes(emulator.router)
-    # OAuth and Drive handlers register their routes here.
+    import google_api  # here: it imports this module's pieces
+    google_api.install(emulator)  # OAuth and Drive routes, their control requests
     return emulator
 
 

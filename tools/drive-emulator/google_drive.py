@@ -1,0 +1,616 @@
+"""Drive v2/v3 routes on an in-memory store: file resources, listings with
+nextLink paging, metadata insert, resumable uploads, media downloads with
+ranges and the PDF export of Google-native documents. Every route checks the
+bearer token; errors have Drive's own shape."""
+
+import base64
+import hashlib
+import json
+import re
+import secrets
+import threading
+import time
+import urllib.parse
+
+from emulator import Body, BytesBody, PatternBody, Response, pattern_bytes, ranged
+import fixture_data
+from fixture_data import FOLDER, GOOGLE_DOC, PDF
+from google_oauth import auth_failure, google_json
+
+NATIVE_PREFIX = "application/vnd.google-apps."
+DEFAULT_PAGE_SIZE = 100
+MAX_PAGE_SIZE = 1000
+EXPORT_PATH = "/feeds/download/documents/export/Export"
+EXPORT_FORMATS = {  # exportFormat -> mime type
+    "pdf": PDF,
+    "txt": "text/plain",
+    "docx": "application/vnd.openxmlformats-officedocument.wordprocessingml.document",
+    "odt": "application/vnd.oasis.opendocument.text",
+    "rtf": "application/rtf",
+    "html": "text/html",
+}
+SMALL_PDF_TEXT = "Bulk entry"
+
+
+def api_error(status, reason, message, location_type=None, location=None):
+    """Drive's error body: the reason sits in error.errors[0]."""
+    detail = {"domain": "global", "reason": reason, "message": message}
+    if location_type:
+        detail.update(locationType=location_type, location=location)
+    return google_json({"error": {"errors": [detail], "code": status, "message": message}},
+                         status)
+
+
+def not_found(file_id):
+    return api_error(404, "notFound", "File not found: %s" % file_id, "parameter", "fileId")
+
+
+def rfc3339(ms):
+    seconds, millis = divmod(int(ms), 1000)
+    return time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(seconds)) + ".%03dZ" % millis
+
+
+class BufferBody(Body):
+    """An uploaded body kept as it arrived (no copy)."""
+
+    def __init__(self, buffer):
+        self.view = memoryview(buffer)
+        self.length = len(buffer)
+
+    def chunks(self, start, end):
+        for pos in range(start, end, 1 << 20):
+            yield self.view[pos:min(pos + (1 << 20), end)]
+
+
+class Item:
+    """One file or folder. content is a Body, None for folders and native documents."""
+
+    def __init__(self, item_id, owner, parent, title, mime, content=None, trashed=False,
+                 native_text=None, created=None):
+        self.id, self.owner, self.parent = item_id, owner, parent
+        self.title, self.mime = title, mime
+        self.content = content
+        self.trashed, self.explicitly_trashed = trashed, trashed
+        self.native_text = native_text
+        self.created = self.modified = created if created is not None else int(time.time() * 1000)
+        self.description = ""
+        self.version = 1
+        self._sha256 = None
+
+    @property
+    def is_folder(self):
+        return self.mime == FOLDER
+
+    @property
+    def is_native(self):
+        return self.mime.startswith(NATIVE_PREFIX) and not self.is_folder
+
+    def set_content(self, body):
+        self.content, self._sha256 = body, None
+        self.modified = int(time.time() * 1000)
+        self.version += 1
+
+    def sha256(self):
+        if self._sha256 is None:
+            digest = hashlib.sha256()
+            for chunk in self.content.chunks(0, self.content.length):
+                digest.update(chunk)
+            self._sha256 = digest.hexdigest()
+        return self._sha256
+
+    def export_pdf(self):
+        return fixture_data.make_pdf(self.native_text or self.title)
+
+
+class DriveStore:
+    """Every user's files, the upload sessions and the Drive-side settings."""
+
+    def __init__(self, users, state_dir):
+        self.lock = threading.Lock()
+        self.users = users
+        self.state_dir = state_dir  # where the listeners' address files are
+        self.seed()
+
+    def seed(self):
+        with self.lock:
+            self.items = {}
+            self.children = {u["root"]: [] for u in self.users}
+            self.sessions = {}
+            self.page_cap = None
+            self.session_base = None
+            self.encoded = {}  # (id, version, user id, base) -> resource JSON bytes
+            for number, entry in enumerate(fixture_data.seed_entries()):
+                owner, item_id, parent, title, mime, content, trashed, text = entry
+                user = self.users[owner]
+                item = Item(item_id, user["id"], parent or user["root"], title, mime,
+                            BytesBody(content) if content is not None else None, trashed, text,
+                            fixture_data.SEED_EPOCH_MS + number * 3600000)
+                above = self.items.get(parent)
+                item.explicitly_trashed = trashed and not (above and above.trashed)
+                self._add(item)
+
+    def _add(self, item):
+        self.items[item.id] = item
+        self.children.setdefault(item.parent, []).append(item.id)
+        if item.is_folder:
+            self.children.setdefault(item.id, [])
+
+    def user_of(self, user_id):
+        return next(u for u in self.users if u["id"] == user_id)
+
+    def root_item(self, user):
+        return Item(user["root"], user["id"], None, "My Drive", FOLDER,
+                    created=fixture_data.SEED_EPOCH_MS - 86400000)
+
+    def find(self, user, item_id):
+        """The user's item (the alias "root" and root ids included), or None."""
+        if item_id in ("root", user["root"]):
+            return self.root_item(user)
+        with self.lock:
+            item = self.items.get(item_id)
+        return item if item and item.owner == user["id"] else None
+
+    def resolve_parent(self, user, parent_id):
+        return user["root"] if parent_id in ("root", user["root"]) else parent_id
+
+    def new_id(self):
+        return "1" + base64.urlsafe_b64encode(secrets.token_bytes(24)).decode()[:32]
+
+    def create(self, user, title, mime, parent, content=None, description=""):
+        item = Item(self.new_id(), user["id"], parent, title, mime, content)
+        item.description = description or ""
+        with self.lock:
+            self._add(item)
+        return item
+
+    def listing(self, user, clauses):
+        """Items of the user matching every clause, in creation order."""
+        parents = [c[1] for c in clauses if c[0] == "parent"]
+        with self.lock:
+            if parents:
+                ids = list(self.children.get(self.resolve_parent(user, parents[0]), []))
+            else:
+                ids = list(self.items)
+            items = [self.items[i] for i in ids]
+        return [item for item in items if item.owner == user["id"]
+                and all(matches(item, clause, user, self) for clause in clauses)]
+
+    # --- the resource ---
+
+    def encoded_resource(self, item, user, base):
+        """resource() as JSON bytes, kept: big listings are asked for again and
+        again by benchmarks, and encoding is most of their cost."""
+        key = (item.id, item.version, user["id"], base)
+        data = self.encoded.get(key)
+        if data is None:
+            data = json.dumps(self.resource(item, user, base), ensure_ascii=False).encode("utf-8")
+            with self.lock:
+                self.encoded[key] = data
+        return data
+
+    def resource(self, item, user, base):
+        """The Drive v2 file resource of item, links pointing back at base."""
+        owner = self.user_of(item.owner)
+        is_root = item.parent is None
+        resource = {
+            "kind": "drive#file",
+            "id": item.id,
+            "etag": '"%s"' % hashlib.sha1(("%s/%d" % (item.id, item.version)).encode()).hexdigest(),
+            "selfLink": "%s/drive/v2/files/%s" % (base, item.id),
+            "title": item.title,
+            "mimeType": item.mime,
+            "labels": {"starred": False, "hidden": False, "trashed": item.trashed,
+                       "restricted": False, "viewed": True},
+            "createdDate": rfc3339(item.created),
+            "modifiedDate": rfc3339(item.modified),
+            "modifiedByMeDate": rfc3339(item.modified),
+            "lastViewedByMeDate": rfc3339(item.modified),
+            "markedViewedByMeDate": "1970-01-01T00:00:00.000Z",
+            "version": str(item.version),
+            "parents": [] if is_root else [{
+                "kind": "drive#parentReference",
+                "id": item.parent,
+                "selfLink": "%s/drive/v2/files/%s/parents/%s" % (base, item.id, item.parent),
+                "parentLink": "%s/drive/v2/files/%s" % (base, item.parent),
+                "isRoot": item.parent == owner["root"],
+            }],
+            "userPermission": {"kind": "drive#permission", "etag": '"perm"', "id": "me",
+                               "selfLink": "%s/drive/v2/files/%s/permissions/me" % (base, item.id),
+                               "role": "owner", "type": "user"},
+            "quotaBytesUsed": str(item.content.length if item.content else 0),
+            "ownerNames": [owner["name"]],
+            "owners": [{"kind": "drive#user", "displayName": owner["name"],
+                        "isAuthenticatedUser": owner["id"] == user["id"],
+                        "permissionId": owner["id"], "emailAddress": owner["email"]}],
+            "lastModifyingUserName": owner["name"],
+            "editable": True, "copyable": not item.is_folder, "writersCanShare": True,
+            "shared": False, "explicitlyTrashed": item.explicitly_trashed,
+            "appDataContents": False, "spaces": ["drive"],
+        }
+        if item.description:
+            resource["description"] = item.description
+        if item.is_folder:
+            resource["alternateLink"] = "https://drive.google.com/drive/folders/" + item.id
+        elif item.is_native:
+            resource["alternateLink"] = "https://docs.google.com/document/d/%s/edit?usp=drivesdk" \
+                % item.id
+            resource["exportLinks"] = {
+                mime: "%s%s?id=%s&exportFormat=%s" % (base, EXPORT_PATH, item.id, fmt)
+                for fmt, mime in EXPORT_FORMATS.items()}
+        else:
+            extension = item.title.rpartition(".")[2] if "." in item.title else ""
+            resource.update({
+                "alternateLink": "https://drive.google.com/file/d/%s/view?usp=drivesdk" % item.id,
+                "webContentLink": "https://drive.google.com/uc?id=%s&export=download" % item.id,
+                "downloadUrl": "%s/drive/v2/files/%s?alt=media&source=downloadUrl" % (base, item.id),
+                "originalFilename": item.title,
+                "fileExtension": extension,
+                "fileSize": str(item.content.length),
+                "headRevisionId": "0B%s" % item.id[1:12] + str(item.version),
+            })
+        resource["iconLink"] = "https://drive-thirdparty.googleusercontent.com/16/type/" + item.mime
+        return resource
+
+
+# --- the q parameter --------------------------------------------------------
+
+STRING = r"'((?:[^'\\]|\\.)*)'"
+CLAUSES = [
+    ("parent", re.compile(STRING + r"\s+in\s+parents", re.I)),
+    ("trashed", re.compile(r"trashed\s*(=|!=)\s*(true|false)", re.I)),
+    ("title", re.compile(r"title\s*(=|!=|contains)\s*" + STRING, re.I)),
+    ("mimeType", re.compile(r"mimeType\s*(=|!=|contains)\s*" + STRING, re.I)),
+]
+AND = re.compile(r"\s+and\s+", re.I)
+
+
+def unquote_q(text):
+    return re.sub(r"\\(.)", r"\1", text)
+
+
+def parse_q(q):
+    """The clauses of q joined by "and"; ValueError for anything else."""
+    clauses, pos, q = [], 0, q.strip()
+    while q:
+        for kind, pattern in CLAUSES:
+            match = pattern.match(q, pos)
+            if match:
+                break
+        else:
+            raise ValueError(q[pos:])
+        groups = match.groups()
+        if kind == "parent":
+            clauses.append(("parent", unquote_q(groups[0])))
+        elif kind == "trashed":
+            clauses.append(("trashed", groups[0], groups[1].lower() == "true"))
+        else:
+            clauses.append((kind, groups[0].lower(), unquote_q(groups[1])))
+        pos = match.end()
+        if pos == len(q):
+            break
+        joiner = AND.match(q, pos)
+        if not joiner:
+            raise ValueError(q[pos:])
+        pos = joiner.end()
+    return clauses
+
+
+def matches(item, clause, user, store):
+    kind = clause[0]
+    if kind == "parent":
+        return item.parent == store.resolve_parent(user, clause[1])
+    if kind == "trashed":
+        return (item.trashed == clause[2]) == (clause[1] == "=")
+    value = item.title if kind == "title" else item.mime
+    op, wanted = clause[1], clause[2]
+    if op == "contains":
+        return wanted.lower() in value.lower()
+    return (value == wanted) == (op == "=")
+
+
+def page_token(offset):
+    return "~!!~" + base64.urlsafe_b64encode(json.dumps({"o": offset}).encode()).decode()
+
+
+def page_offset(token):
+    try:
+        offset = json.loads(base64.urlsafe_b64decode(token[4:].encode()))["o"]
+        if token.startswith("~!!~") and isinstance(offset, int) and offset >= 0:
+            return offset
+    except (ValueError, KeyError, TypeError):
+        pass
+    raise ValueError(token)
+
+
+# --- routes -----------------------------------------------------------------
+
+
+def add_routes(router, store, oauth):
+
+    def signed_in(request):
+        """The bearer's user, or the 401/403 answer."""
+        grant = oauth.bearer_grant(request)
+        if not grant:
+            return None, auth_failure()
+        if not any("/auth/drive" in scope for scope in grant["scope"].split()):
+            return None, api_error(403, "insufficientPermissions",
+                                   "Insufficient Permission: Request had insufficient "
+                                   "authentication scopes.")
+        return oauth.user_by_id(grant["user"]), None
+
+    @router.route("GET", r"/drive/v2/files/?")
+    def list_files(request):
+        user, refused = signed_in(request)
+        if refused:
+            return refused
+        try:
+            clauses = parse_q(request.query.get("q", ""))
+        except ValueError:
+            return api_error(400, "invalid", "Invalid query", "parameter", "q")
+        try:
+            size = int(request.query.get("maxResults") or DEFAULT_PAGE_SIZE)
+            if not 0 <= size <= MAX_PAGE_SIZE:
+                raise ValueError()
+        except ValueError:
+            return api_error(400, "invalid", "Invalid value '%s'. Values must be within the "
+                             "range: [0, 1000]" % request.query.get("maxResults"),
+                             "parameter", "maxResults")
+        size = size or DEFAULT_PAGE_SIZE
+        if store.page_cap:
+            size = min(size, store.page_cap)
+        try:
+            offset = page_offset(request.query["pageToken"]) if "pageToken" in request.query else 0
+        except ValueError:
+            return api_error(400, "invalid", "Invalid Value", "parameter", "pageToken")
+        items = store.listing(user, clauses)
+        base = request.base_url
+        answer = {"kind": "drive#fileList", "etag": '"list"',
+                  "selfLink": base + request.target}
+        if offset + size < len(items):
+            token = page_token(offset + size)
+            params = [(k, v) for k, v in request.query.items() if k != "pageToken"]
+            answer["nextPageToken"] = token
+            answer["nextLink"] = "%s/drive/v2/files?%s" % (
+                base, urllib.parse.urlencode(params + [("pageToken", token)]))
+        answer["incompleteSearch"] = False
+        head = json.dumps(answer, ensure_ascii=False).encode("utf-8")[:-1]
+        parts = [store.encoded_resource(item, user, base) for item in items[offset:offset + size]]
+        body = head + b', "items": [' + b", ".join(parts) + b"]}"
+        return Response(200, body, "application/json; charset=UTF-8")
+
+    @router.route("POST", r"/drive/v2/files/?")
+    def insert_file(request):
+        user, refused = signed_in(request)
+        if refused:
+            return refused
+        try:
+            meta = request.json() if request.body.strip() else {}
+            if not isinstance(meta, dict):
+                raise ValueError()
+        except (ValueError, UnicodeDecodeError):
+            return api_error(400, "parseError", "Parse Error")
+        parents = meta.get("parents") or [{"id": "root"}]
+        if not isinstance(parents, list) or not all(isinstance(p, dict) for p in parents):
+            return api_error(400, "invalid", "Invalid Value", "other", "parents")
+        parent = store.find(user, str(parents[0].get("id", "")))
+        if not parent or not parent.is_folder:
+            return not_found(parents[0].get("id", ""))
+        mime = meta.get("mimeType") or "application/octet-stream"
+        content = None if mime.startswith(NATIVE_PREFIX) else BytesBody(b"")
+        item = store.create(user, meta.get("title") or "Untitled", mime, parent.id, content,
+                            meta.get("description", ""))
+        return google_json(store.resource(item, user, request.base_url))
+
+    @router.route("GET", r"/drive/(?P<version>v2|v3)/files/(?P<file_id>[A-Za-z0-9_-]+)")
+    def get_file(request, version, file_id):
+        user, refused = signed_in(request)
+        if refused:
+            return refused
+        item = store.find(user, file_id)
+        if not item:
+            return not_found(file_id)
+        if request.query.get("alt") == "media":
+            return media(request, item)
+        if version == "v3":
+            return google_json({"kind": "drive#file", "id": item.id, "name": item.title,
+                                  "mimeType": item.mime})
+        return Response(200, store.encoded_resource(item, user, request.base_url),
+                         "application/json; charset=UTF-8")
+
+    def media(request, item):
+        if item.content is None:
+            return api_error(403, "fileNotDownloadable",
+                             "Only files with binary content can be downloaded. Use Export "
+                             "with Docs Editors files.", "parameter", "alt")
+        response = Response(200, item.content, item.mime)
+        return ranged(request, item.content, response)
+
+    @router.route("GET", EXPORT_PATH)
+    def export(request):
+        user, refused = signed_in(request)
+        if refused:
+            return refused
+        return export_answer(user, request.query.get("id", ""),
+                             EXPORT_FORMATS.get(request.query.get("exportFormat", "")))
+
+    @router.route("GET", r"/drive/(v2|v3)/files/(?P<file_id>[A-Za-z0-9_-]+)/export")
+    def export_v3(request, file_id):
+        user, refused = signed_in(request)
+        if refused:
+            return refused
+        return export_answer(user, file_id, request.query.get("mimeType"))
+
+    def export_answer(user, file_id, mime):
+        item = store.find(user, file_id)
+        if not item:
+            return not_found(file_id)
+        if not item.is_native:
+            return api_error(403, "fileNotExportable",
+                             "Export only supports Docs Editors files.")
+        if mime == PDF:
+            return Response(200, item.export_pdf(), PDF)
+        if mime == "text/plain":
+            return Response.text(item.native_text or "", content_type="text/plain; charset=utf-8")
+        return api_error(400, "badRequest", "The requested conversion is not supported.",
+                         "parameter", "mimeType")
+
+    @router.route("PUT", r"/upload/drive/v2/files/(?P<file_id>[A-Za-z0-9_-]+)", stream_body=True)
+    def upload(request, file_id):
+        if request.query.get("upload_id"):
+            return upload_content(request, file_id, request.query["upload_id"])
+        user, refused = signed_in(request)
+        if refused:
+            return refused
+        if request.query.get("uploadType") != "resumable":
+            return api_error(400, "badRequest", "Only uploadType=resumable is supported here.",
+                             "parameter", "uploadType")
+        item = store.find(user, file_id)
+        if not item:
+            return not_found(file_id)
+        if item.content is None:
+            return api_error(400, "badRequest", "This file cannot hold content.")
+        announced = request.header("x-upload-content-length")
+        if announced and not announced.isdigit():
+            return api_error(400, "badRequest", "Invalid X-Upload-Content-Length.",
+                             "header", "X-Upload-Content-Length")
+        session = base64.urlsafe_b64encode(secrets.token_bytes(30)).decode()
+        with store.lock:
+            store.sessions[session] = {"file": item.id, "user": user["id"],
+                                       "length": int(announced) if announced else None}
+            base = store.session_base or request.base_url
+        response = Response(200, b"")
+        response.set_header("Location", "%s/upload/drive/v2/files/%s?uploadType=resumable"
+                            "&upload_id=%s" % (base.rstrip("/"), item.id, session))
+        response.set_header("X-GUploader-UploadID", session)
+        return response
+
+    def upload_content(request, file_id, session_id):
+        user, refused = signed_in(request)
+        if refused:
+            return refused
+        with store.lock:
+            session = store.sessions.get(session_id)
+        if not session or session["user"] != user["id"] or session["file"] != file_id:
+            return api_error(404, "notFound", "Upload session not found.")
+        announced = session["length"]
+        body, received = receive(request.body_reader, announced)
+        if announced is not None and received < announced:
+            return Response(308, b"")  # no Range header: nothing was kept
+        if announced is not None and received > announced:
+            return api_error(400, "badRequest", "The upload is longer than announced.")
+        with store.lock:
+            store.sessions.pop(session_id, None)
+            item = store.items.get(session["file"])
+        if not item:
+            return not_found(session["file"])
+        item.set_content(body)
+        return google_json(store.resource(item, user, request.base_url))
+
+
+def receive(reader, announced):
+    """(Body, length) of a streamed upload. A body that is the test pattern
+    is kept as a PatternBody (nothing stored); any other is copied once."""
+    received, data = 0, None
+    capacity = announced if announced is not None else 0
+    for chunk in reader.chunks():
+        size = len(chunk)
+        if data is None and PatternBody.matches(received, chunk):
+            received += size
+            continue
+        if data is None:
+            data = bytearray(max(capacity, received))
+            data[:received] = pattern_bytes(received)
+        if received + size > len(data):
+            if announced is not None and received + size > announced:
+                received += size  # too long: refused, keep counting only
+                continue
+            data.extend(bytes(received + size - len(data)))
+        data[received:received + size] = chunk
+        received += size
+    if data is None:
+        return PatternBody(received), received
+    del data[received:]
+    return BufferBody(data), received
+
+
+# --- control ----------------------------------------------------------------
+
+
+def control(request, store, oauth):
+    """Drive's part of the control interface, or None when the path is not ours."""
+    action = (request.method, request.path)
+    if action == ("POST", "/_emu/seed"):
+        store.seed()
+        return google_json({})
+    if action == ("POST", "/_emu/drive"):
+        settings = request.json() if request.body.strip() else {}
+        with store.lock:
+            if "page_cap" in settings:
+                store.page_cap = int(settings["page_cap"]) if settings["page_cap"] else None
+            if "session_base" in settings:
+                store.session_base = expand_base(store, settings["session_base"])
+        return google_json({"page_cap": store.page_cap, "session_base": store.session_base})
+    if action == ("GET", "/_emu/files"):
+        with store.lock:
+            items = list(store.items.values())
+        return google_json({"files": [summary(store, item) for item in items]})
+    if action == ("POST", "/_emu/files"):
+        spec = request.json()
+        user, parent = owner_and_parent(store, oauth, spec)
+        item = store.create(user, spec.get("title", "Generated.pdf"), spec.get("mimeType", PDF),
+                            parent, PatternBody(int(spec.get("size", 0))))
+        return google_json(summary(store, item))
+    if action == ("POST", "/_emu/folders"):
+        spec = request.json()
+        user, parent = owner_and_parent(store, oauth, spec)
+        folder = store.create(user, spec.get("title", "Bulk folder"), FOLDER, parent)
+        content = BytesBody(fixture_data.make_pdf(SMALL_PDF_TEXT))
+        for number in range(int(spec.get("count", 0))):
+            store.create(user, "Entry %05d.pdf" % number, PDF, folder.id, content)
+        return google_json(summary(store, folder))
+    match = re.fullmatch(r"/_emu/files/([A-Za-z0-9_-]+)/content-sha256", request.path)
+    if request.method == "GET" and match:
+        with store.lock:
+            item = store.items.get(match.group(1))
+        if not item or item.content is None:
+            return Response.text("no such file with content\n", 404)
+        return google_json({"sha256": item.sha256(), "length": item.content.length})
+    return None
+
+
+def expand_base(store, base):
+    """{http} and {https} in a session base become this emulator's ports."""
+    if not base:
+        return None
+    for kind in ("http", "https"):
+        token = "{%s}" % kind
+        if token in base:
+            with open("%s/%s.addr" % (store.state_dir, kind)) as f:
+                base = base.replace(token, f.read().strip().rpartition(":")[2])
+    return base
+
+
+def owner_and_parent(store, oauth, spec):
+    """The owner (by "user" e-mail, else the parent's owner, else the first
+    user) and the parent id (the owner's root when none is given)."""
+    parent = spec.get("parent")
+    with store.lock:
+        parent_item = store.items.get(parent) if parent else None
+    if parent and not parent_item and not any(parent == u["root"] for u in store.users):
+        raise ValueError("unknown parent %r" % parent)
+    if spec.get("user"):
+        user = oauth.user_by_email(spec["user"])
+    elif parent_item:
+        user = store.user_of(parent_item.owner)
+    else:
+        user = next((u for u in store.users if u["root"] == parent), store.users[0])
+    if not user:
+        raise ValueError("unknown user %r" % spec.get("user"))
+    return user, store.resolve_parent(user, parent or "root")
+
+
+def summary(store, item):
+    return {"id": item.id, "title": item.title, "mimeType": item.mime,
+            "owner": store.user_of(item.owner)["email"], "parent": item.parent,
+            "size": item.content.length if item.content is not None else None,
+            "trashed": item.trashed}

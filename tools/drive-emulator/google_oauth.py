@@ -1,0 +1,340 @@
+"""Google's OAuth endpoints for installed applications: the consent page,
+the token, tokeninfo and userinfo endpoints, and the tokens they share with
+the Drive routes. Answers keep Google's JSON shapes and status codes."""
+
+import base64
+import html
+import json
+import secrets
+import threading
+import time
+import urllib.parse
+
+from emulator import Response
+import fixture_data
+
+DEFAULT_LIFETIME = 3599  # what Google reports for a fresh access token
+CODE_LIFETIME = 600
+DEFAULT_SCOPE = "https://www.googleapis.com/auth/drive https://www.googleapis.com/auth/userinfo.profile"
+DEFAULT_SUCCESS_TITLE = "Success code={code}"
+EMAIL_SCOPES = ("email", "https://www.googleapis.com/auth/userinfo.email")
+
+
+def google_json(value, status=200):
+    """JSON with text as raw UTF-8, as Google sends it (not pretty-printed:
+    indenting takes json's slow Python encoder, too slow for big listings)."""
+    data = json.dumps(value, ensure_ascii=False).encode("utf-8")
+    return Response(status, data, "application/json; charset=UTF-8")
+
+
+def oauth_error(status, error, description):
+    return google_json({"error": error, "error_description": description}, status)
+
+
+def auth_failure():
+    """The 401 Google's APIs give for a missing, invalid or expired bearer token."""
+    message = "Invalid Credentials"
+    response = google_json({"error": {
+        "errors": [{"domain": "global", "reason": "authError", "message": message,
+                    "locationType": "header", "location": "Authorization"}],
+        "code": 401, "message": message}}, 401)
+    response.set_header("WWW-Authenticate",
+                        'Bearer realm="https://accounts.google.com/", error="invalid_token"')
+    return response
+
+
+def html_page(title, body, status=200):
+    text = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%s</title></head>\n"
+            "<body>\n%s\n</body></html>\n") % (html.escape(title, quote=False), body)
+    response = Response.text(text, status, "text/html; charset=utf-8")
+    response.set_header("Cache-Control", "no-cache, no-store, max-age=0, must-revalidate")
+    return response
+
+
+def error_page(status, error, description):
+    return html_page("Error", "<h1>Error %d: %s</h1>\n<p>%s</p>" % (
+        status, html.escape(error), html.escape(description)), status)
+
+
+def new_secret(prefix, size=32):
+    return prefix + base64.urlsafe_b64encode(secrets.token_bytes(size)).decode().rstrip("=")
+
+
+def form_fields(request):
+    return dict(urllib.parse.parse_qsl(request.body.decode("latin-1"), keep_blank_values=True))
+
+
+class OAuth:
+    """Users, the accepted client, and every code and token handed out."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.users = fixture_data.USERS
+        self.clients = {fixture_data.CLIENT_ID: fixture_data.CLIENT_SECRET}
+        self.reset()
+
+    def reset(self):
+        with self.lock:
+            self.codes = {}  # code -> grant
+            self.access = {}  # access token -> grant with "expires_at"
+            self.refresh = {}  # refresh token -> grant
+            self.lifetime = DEFAULT_LIFETIME
+            self.success_title = DEFAULT_SUCCESS_TITLE
+
+    def user_by_email(self, email):
+        return next((u for u in self.users if u["email"].lower() == email.lower()), None)
+
+    def user_by_id(self, user_id):
+        return next((u for u in self.users if u["id"] == user_id), None)
+
+    # --- tokens ---
+
+    def issue_access(self, client_id, user, scope, refresh_token):
+        token = new_secret("ya29.")
+        with self.lock:
+            self.access[token] = {"client_id": client_id, "user": user["id"], "scope": scope,
+                                  "refresh": refresh_token,
+                                  "expires_at": time.time() + self.lifetime}
+            lifetime = self.lifetime
+        return token, lifetime
+
+    def issue_tokens(self, client_id, user, scope):
+        """A new refresh token and access token, as a code exchange answers them."""
+        refresh_token = new_secret("1//0e", 48)
+        with self.lock:
+            self.refresh[refresh_token] = {"client_id": client_id, "user": user["id"],
+                                           "scope": scope, "revoked": False}
+        access_token, lifetime = self.issue_access(client_id, user, scope, refresh_token)
+        return {"access_token": access_token, "expires_in": lifetime,
+                "refresh_token": refresh_token, "scope": scope, "token_type": "Bearer"}
+
+    def grant_of(self, token):
+        """The live grant of an access token, or None when unknown, expired or revoked."""
+        with self.lock:
+            grant = self.access.get(token)
+            if not grant or grant["expires_at"] <= time.time():
+                return None
+            refresh = self.refresh.get(grant["refresh"])
+            if refresh and refresh["revoked"]:
+                return None
+            return dict(grant)
+
+    def bearer_grant(self, request):
+        scheme, _, token = request.header("authorization").strip().partition(" ")
+        if scheme.lower() != "bearer" or not token.strip():
+            return None
+        return self.grant_of(token.strip())
+
+    def bearer_user(self, request):
+        grant = self.bearer_grant(request)
+        return grant and self.user_by_id(grant["user"])
+
+    def seconds_left(self, grant):
+        return max(0, int(grant["expires_at"] - time.time()))
+
+    # --- control ---
+
+    def control(self, request):
+        """POST /_emu/oauth (also /_emu/tokens): lifetimes, expiry, revocation,
+        tokens without the consent flow, and the success title."""
+        if (request.method, request.path) not in (("POST", "/_emu/oauth"), ("POST", "/_emu/tokens")):
+            if (request.method, request.path) == ("GET", "/_emu/users"):
+                return google_json({"users": self.users})
+            return None
+        try:
+            settings = request.json() if request.body.strip() else {}
+            if not isinstance(settings, dict):
+                raise ValueError("settings are a JSON object")
+            return google_json(self.apply(settings))
+        except (ValueError, TypeError, KeyError) as error:
+            return Response.text("bad oauth settings: %s\n" % error, 400)
+
+    def apply(self, settings):
+        answer = {}
+        with self.lock:
+            if "lifetime" in settings:
+                self.lifetime = int(settings["lifetime"]) if settings["lifetime"] is not None \
+                    else DEFAULT_LIFETIME
+            if "success_title" in settings:
+                self.success_title = settings["success_title"] or DEFAULT_SUCCESS_TITLE
+            if settings.get("expire_all"):
+                for grant in self.access.values():
+                    grant["expires_at"] = 0
+            if "expire" in settings:
+                self.access[settings["expire"]]["expires_at"] = 0
+            revoke = settings.get("revoke")
+            if revoke:
+                for token, grant in self.refresh.items():
+                    if revoke in ("all", token):
+                        grant["revoked"] = True
+        issue = settings.get("issue")
+        if issue is not None:
+            user = self.user_by_email(issue.get("user", self.users[0]["email"]))
+            if not user:
+                raise ValueError("unknown user %r" % issue.get("user"))
+            answer = self.issue_tokens(issue.get("client_id", fixture_data.CLIENT_ID), user,
+                                       issue.get("scope", DEFAULT_SCOPE))
+            answer["user"] = user
+        return answer
+
+
+def add_routes(router, oauth):
+    """The consent page and the token endpoints."""
+
+    def check_client(params):
+        """An error page for a bad client or redirect, or None."""
+        if params.get("client_id") not in oauth.clients:
+            return error_page(401, "invalid_client", "The OAuth client was not found.")
+        if params.get("redirect_uri") != fixture_data.REDIRECT_URI:
+            return error_page(400, "redirect_uri_mismatch",
+                              "The redirect URI in the request does not match the ones "
+                              "authorized for the OAuth client.")
+        if params.get("response_type") != "code":
+            return error_page(400, "invalid_request", "Invalid response_type.")
+        if not params.get("scope", "").strip():
+            return error_page(400, "invalid_request", "Missing required parameter: scope")
+        return None
+
+    @router.route("GET", r"/o/oauth2/auth")
+    def consent(request):
+        refused = check_client(request.query)
+        if refused:
+            return refused
+        hidden = "\n".join('<input type="hidden" name="%s" value="%s">' % (
+            html.escape(name), html.escape(value)) for name, value in request.query.items())
+        options = "\n".join('<option value="%s">%s</option>' % (
+            html.escape(u["email"]), html.escape(u["email"])) for u in oauth.users)
+        body = (
+            '<iframe src="/o/oauth2/postmessageRelay" width="0" height="0" '
+            'style="display:none"></iframe>\n'
+            "<h1>Choose an account</h1>\n"
+            "<p>The application wants to access your Google Account.</p>\n"
+            '<form method="post" action="/o/oauth2/approval">\n%s\n'
+            '<select name="user">\n%s\n</select>\n'
+            '<button type="submit" name="decision" value="approve">Allow</button>\n'
+            '<button type="submit" name="decision" value="deny">Deny</button>\n'
+            "</form>") % (hidden, options)
+        return html_page("Sign in - Google Accounts", body)
+
+    @router.route("GET", r"/o/oauth2/postmessageRelay")
+    def relay_frame(request):
+        # A frame whose title looks decisive: the sign-in must ignore frames.
+        return html_page("Success code=frame-not-a-code", "<p>relay</p>")
+
+    @router.route("POST", r"/o/oauth2/approval")
+    def approval(request):
+        params = form_fields(request)
+        refused = check_client(params)
+        if refused:
+            return refused
+        decision = params.get("decision")
+        if decision == "deny":
+            return html_page("Denied error=access_denied",
+                             "<p>Access denied.</p>")
+        user = oauth.user_by_email(params.get("user", ""))
+        if decision != "approve" or not user:
+            return error_page(400, "invalid_request", "Choose an account and a decision.")
+        code = new_secret("4/0A", 40)
+        with oauth.lock:
+            oauth.codes[code] = {"client_id": params["client_id"], "user": user["id"],
+                                 "scope": params["scope"],
+                                 "expires_at": time.time() + CODE_LIFETIME}
+            template = oauth.success_title
+        title = template.replace("{code}", code).replace("{scope}", params["scope"]) \
+            .replace("{user}", user["email"])
+        return html_page(title, (
+            "<p>Please copy this code, switch to your application and paste it there:</p>\n"
+            '<input id="code" type="text" readonly value="%s">') % html.escape(code))
+
+    def client_of(request, params):
+        """(client id, None) or (None, error answer) from the form or Basic auth."""
+        client_id, secret = params.get("client_id", ""), params.get("client_secret", "")
+        scheme, _, value = request.header("authorization").partition(" ")
+        if scheme.lower() == "basic":
+            try:
+                pair = base64.b64decode(value.strip()).decode("utf-8")
+                client_id, _, secret = (urllib.parse.unquote(p) for p in pair.partition(":"))
+            except (ValueError, UnicodeDecodeError):
+                pass
+        if client_id not in oauth.clients:
+            return None, oauth_error(401, "invalid_client", "The OAuth client was not found.")
+        if oauth.clients[client_id] != secret:
+            return None, oauth_error(401, "invalid_client", "Unauthorized")
+        return client_id, None
+
+    @router.route("POST", r"/oauth2/v3/token|/oauth2/v4/token|/token")
+    def token(request):
+        params = form_fields(request)
+        grant_type = params.get("grant_type", "")
+        if grant_type not in ("authorization_code", "refresh_token"):
+            return oauth_error(400, "unsupported_grant_type", "Invalid grant_type: " + grant_type)
+        client_id, refused = client_of(request, params)
+        if refused:
+            return refused
+        if grant_type == "authorization_code":
+            return exchange(client_id, params)
+        return refresh(client_id, params)
+
+    def exchange(client_id, params):
+        code = params.get("code", "")
+        if not code:
+            return oauth_error(400, "invalid_request", "Missing required parameter: code")
+        if params.get("redirect_uri") != fixture_data.REDIRECT_URI:
+            return oauth_error(400, "redirect_uri_mismatch", "Bad Request")
+        with oauth.lock:
+            grant = oauth.codes.pop(code, None)  # a code is good for one exchange
+        if not grant:
+            return oauth_error(400, "invalid_grant", "Malformed auth code.")
+        if grant["client_id"] != client_id or grant["expires_at"] <= time.time():
+            return oauth_error(400, "invalid_grant", "Bad Request")
+        user = oauth.user_by_id(grant["user"])
+        return google_json(oauth.issue_tokens(client_id, user, grant["scope"]))
+
+    def refresh(client_id, params):
+        token = params.get("refresh_token", "")
+        if not token:
+            return oauth_error(400, "invalid_request", "Missing required parameter: refresh_token")
+        with oauth.lock:
+            grant = dict(oauth.refresh.get(token) or {})
+        if not grant or grant["revoked"]:
+            return oauth_error(400, "invalid_grant", "Token has been expired or revoked.")
+        if grant["client_id"] != client_id:
+            return oauth_error(401, "unauthorized_client", "Unauthorized")
+        user = oauth.user_by_id(grant["user"])
+        access_token, lifetime = oauth.issue_access(client_id, user, grant["scope"], token)
+        return google_json({"access_token": access_token, "expires_in": lifetime,
+                              "scope": grant["scope"], "token_type": "Bearer"})
+
+    @router.route("GET|POST", r"/oauth2/v1/tokeninfo|/oauth2/v2/tokeninfo|/oauth2/v3/tokeninfo")
+    def tokeninfo(request):
+        params = dict(request.query)
+        if request.method == "POST":
+            params.update(form_fields(request))
+        token = params.get("access_token", "")
+        if not token:
+            return oauth_error(400, "invalid_request",
+                               "either access_token, id_token, or token_handle required")
+        grant = oauth.grant_of(token)
+        if not grant:
+            return oauth_error(400, "invalid_token", "Invalid Value")
+        user = oauth.user_by_id(grant["user"])
+        answer = {"issued_to": grant["client_id"], "audience": grant["client_id"],
+                  "user_id": user["id"],
+                  "userid": user["id"],  # the member name the client's reader uses
+                  "scope": grant["scope"], "expires_in": oauth.seconds_left(grant),
+                  "access_type": "offline"}
+        if any(s in grant["scope"].split() for s in EMAIL_SCOPES):
+            answer.update(email=user["email"], verified_email=True)
+        return google_json(answer)
+
+    @router.route("GET", r"/oauth2/v2/userinfo|/oauth2/v1/userinfo")
+    def userinfo(request):
+        user = oauth.bearer_user(request)
+        if not user:
+            return auth_failure()
+        return google_json({
+            "id": user["id"], "email": user["email"], "verified_email": True,
+            "name": user["name"], "given_name": user["given_name"],
+            "family_name": user["family_name"],
+            "picture": "https://lh3.googleusercontent.com/a/default-user=s96-c",
+            "locale": "en"})

@@ -1,0 +1,375 @@
+"""Wire checks of the OAuth and Drive routes, run by selfcheck.py."""
+
+import hashlib
+import http.client
+import json
+import re
+import time
+import urllib.parse
+
+import fixture_data
+
+CLIENT = fixture_data.CLIENT_ID
+SECRET = fixture_data.CLIENT_SECRET
+REDIRECT = fixture_data.REDIRECT_URI
+SCOPE = "https://www.googleapis.com/auth/drive https://www.googleapis.com/auth/userinfo.profile"
+ALICE, BOB = (u["email"] for u in fixture_data.USERS)
+FID = fixture_data.file_id
+
+
+class Api:
+    """One keep-alive connection to the emulator, JSON in and out."""
+
+    def __init__(self, address):
+        host, port = address.split(":")
+        self.address = address
+        self.conn = http.client.HTTPConnection(host, int(port), timeout=30)
+
+    def call(self, method, path, body=None, headers=None, token=None):
+        headers = dict(headers or {})
+        if token:
+            headers["Authorization"] = "Bearer " + token
+        if isinstance(body, dict):
+            body = urllib.parse.urlencode(body)
+            headers.setdefault("Content-Type", "application/x-www-form-urlencoded")
+        self.conn.request(method, path, body=body, headers=headers)
+        response = self.conn.getresponse()
+        return response, response.read()
+
+    def json(self, method, path, body=None, headers=None, token=None):
+        response, data = self.call(method, path, body, headers, token)
+        try:
+            return response.status, json.loads(data.decode("utf-8"))
+        except ValueError:
+            return response.status, None
+
+    def control(self, path, value=None, method="POST"):
+        body = json.dumps(value).encode() if value is not None else b""
+        return self.json(method, path, body if method == "POST" else None)[1]
+
+
+def title_of(page):
+    match = re.search(rb"<title>(.*?)</title>", page, re.S)
+    return match.group(1).decode("utf-8").replace("&amp;", "&") if match else None
+
+
+def consent_params(**changes):
+    params = {"response_type": "code", "client_id": CLIENT, "redirect_uri": REDIRECT,
+              "scope": SCOPE.replace(" ", "+"), "include_granted_scopes": "true"}
+    params.update(changes)
+    # As the client builds it: nothing escaped, scopes joined with "+".
+    return "/o/oauth2/auth?" + "&".join("%s=%s" % item for item in params.items())
+
+
+def approve(api, user=ALICE, decision="approve"):
+    form = {"response_type": "code", "client_id": CLIENT, "redirect_uri": REDIRECT,
+            "scope": SCOPE, "include_granted_scopes": "true", "user": user, "decision": decision}
+    return title_of(api.call("POST", "/o/oauth2/approval", form)[1])
+
+
+def exchange(api, code, **changes):
+    form = {"code": code, "client_id": CLIENT, "client_secret": SECRET,
+            "redirect_uri": REDIRECT, "grant_type": "authorization_code"}
+    form.update(changes)
+    return api.json("POST", "/oauth2/v3/token", form)
+
+
+def check_oauth(api, check):
+    response, page = api.call("GET", consent_params())
+    check(response.status == 200 and title_of(page) == "Sign in - Google Accounts"
+          and b'<iframe src="/o/oauth2/postmessageRelay"' in page
+          and page.count(b"<form") == 1
+          and b'<form method="post" action="/o/oauth2/approval">' in page
+          and b'name="client_id" value="%s"' % CLIENT.encode() in page
+          and b'name="scope" value="%s"' % SCOPE.encode() in page
+          and b'<option value="%s">' % BOB.encode() in page
+          and b'name="decision" value="approve"' in page
+          and b'name="decision" value="deny"' in page, "oauth: consent page")
+    frame = title_of(api.call("GET", "/o/oauth2/postmessageRelay")[1])
+    check("Success" in frame, "oauth: the inner frame's title says Success")
+    bad = [title_of(api.call("GET", consent_params(**change))[1]) for change in
+           ({"client_id": "1-other.apps.googleusercontent.com"},
+            {"redirect_uri": "http://127.0.0.1:1/"}, {"redirect_uri": "urn:ietf:wg:oauth:2.0:oob"})]
+    check(bad == ["Error"] * 3, "oauth: unknown client and other redirects get Error")
+    check(approve(api, decision="deny") == "Denied error=access_denied", "oauth: denial")
+    check(approve(api, user="nobody@example.com") == "Error", "oauth: unknown user")
+
+    title = approve(api)
+    code = title[len("Success code="):] if title.startswith("Success code=") else ""
+    status, tokens = exchange(api, code, redirect_uri="urn:ietf:wg:oauth:2.0:oob")
+    check(status == 400 and tokens["error"] == "redirect_uri_mismatch",
+          "token: redirect mismatch refused")
+    status, tokens = exchange(api, code, client_secret="wrong")
+    check(status == 401 and tokens["error"] == "invalid_client", "token: wrong secret is 401")
+    status, tokens = exchange(api, code)
+    check(status == 200 and tokens["token_type"] == "Bearer"
+          and isinstance(tokens["expires_in"], int) and tokens["expires_in"] > 0
+          and tokens["refresh_token"] and tokens["access_token"], "token: code exchange")
+    status, again = exchange(api, code)
+    check(status == 400 and again["error"] == "invalid_grant", "token: a code works once")
+
+    api.control("/_emu/oauth", {"success_title": "Success state=x&code={code}&scope={scope}"})
+    title = approve(api, user=BOB)
+    code = re.search(r"[ &]code=([^&]*)", title).group(1)
+    status, bob = exchange(api, code)
+    check(status == 200 and title.startswith("Success state=x&code=4/")
+          and "&scope=" in title, "oauth: success title template with further parameters")
+
+    access = tokens["access_token"]
+    for method in ("GET", "POST"):
+        path = "/oauth2/v1/tokeninfo"
+        if method == "GET":
+            status, info = api.json("GET", path + "?access_token=" + urllib.parse.quote(access))
+        else:
+            status, info = api.json("POST", path, {"access_token": access})
+        check(status == 200 and info["audience"] == CLIENT and info["scope"] == SCOPE
+              and info["userid"] == fixture_data.USERS[0]["id"]
+              and 0 < info["expires_in"] <= 3600, "tokeninfo: %s" % method)
+    status, me = api.json("GET", "/oauth2/v2/userinfo", token=bob["access_token"])
+    check(status == 200 and me["id"] == fixture_data.USERS[1]["id"]
+          and me["name"] == "Bob Emulator" and me["email"] == BOB, "userinfo: Bob's token")
+
+    api.control("/_emu/tokens", {"expire_all": True})
+    status, info = api.json("POST", "/oauth2/v1/tokeninfo", {"access_token": access})
+    check(status == 400 and info == {"error": "invalid_token", "error_description": "Invalid Value"},
+          "tokeninfo: expired token is 400 invalid_token")
+    status, error = api.json("GET", "/drive/v2/files/root", token=access)
+    check(status == 401 and error["error"]["errors"][0]["reason"] == "authError"
+          and error["error"]["errors"][0]["location"] == "Authorization"
+          and error["error"]["code"] == 401, "drive: expired token is 401 authError")
+    refresh = {"refresh_token": tokens["refresh_token"], "client_id": CLIENT,
+               "client_secret": SECRET, "grant_type": "refresh_token"}
+    status, renewed = api.json("POST", "/oauth2/v3/token", refresh)
+    check(status == 200 and "refresh_token" not in renewed
+          and api.json("GET", "/drive/v2/files/root", token=renewed["access_token"])[0] == 200,
+          "token: refresh gives a working token")
+    api.control("/_emu/tokens", {"lifetime": 0})
+    status, short = api.json("POST", "/oauth2/v3/token", refresh)
+    check(short["expires_in"] == 0
+          and api.json("GET", "/drive/v2/files/root", token=short["access_token"])[0] == 401,
+          "token: lifetime 0 gives expired tokens")
+    api.control("/_emu/tokens", {"lifetime": None, "revoke": tokens["refresh_token"]})
+    status, refused = api.json("POST", "/oauth2/v3/token", refresh)
+    check(status == 400 and refused["error"] == "invalid_grant"
+          and api.json("GET", "/drive/v2/files/root", token=renewed["access_token"])[0] == 401,
+          "token: a revoked refresh token and its access tokens stop working")
+
+
+def list_all(api, token, first_path):
+    """Items and the request paths of every page, following nextLink."""
+    items, paths, path = [], [], first_path
+    while path:
+        paths.append(path)
+        status, page = api.json("GET", path, token=token)
+        if status != 200:
+            return None, paths
+        items += page["items"]
+        link = page.get("nextLink")
+        path = None
+        if link:
+            parts = urllib.parse.urlsplit(link)
+            if parts.netloc != api.address or parts.scheme != "http":
+                return None, paths
+            path = parts.path + "?" + parts.query
+    return items, paths
+
+
+def check_drive_metadata(api, check, token, bob):
+    status, item = api.json("GET", "/drive/v2/files/" + FID("aliceQuoted"), token=token)
+    check(status == 200 and item["kind"] == "drive#file"
+          and item["title"] == "Report \"Q3\" \u2013 \u00dcberblick \u6771\u4eac.pdf"
+          and item["fileSize"] == str(len(fixture_data.make_pdf("Report Q3")))
+          and re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", item["modifiedDate"])
+          and item["parents"][0] == dict(item["parents"][0], id="0AEmuAliceRootUk9PVA",
+                                         isRoot=True)
+          and item["labels"]["trashed"] is False and item["ownerNames"] == ["Alice Emulator"]
+          and item["downloadUrl"].startswith("http://" + api.address),
+          "drive: file resource")
+    response, raw = api.call("GET", "/drive/v2/files/" + FID("aliceQuoted"), token=token)
+    check("\u6771\u4eac".encode("utf-8") in raw, "drive: titles are sent as raw UTF-8")
+    status, error = api.json("GET", "/drive/v2/files/1nothingHere", token=token)
+    check(status == 404 and error["error"]["errors"][0]["reason"] == "notFound",
+          "drive: unknown id is 404 notFound")
+    check(api.json("GET", "/drive/v2/files/" + FID("aliceWelcome"), token=bob)[0] == 404,
+          "drive: another user's file is not found")
+    check(api.json("GET", "/drive/v2/files/" + FID("aliceWelcome"))[0] == 401,
+          "drive: no token is 401")
+    status, doc = api.json("GET", "/drive/v2/files/" + FID("aliceMeetingDoc"), token=token)
+    check("fileSize" not in doc and "downloadUrl" not in doc
+          and doc["exportLinks"]["application/pdf"].startswith("http://" + api.address),
+          "drive: Google Docs document has an export link and no size")
+    pdf_link = urllib.parse.urlsplit(doc["exportLinks"]["application/pdf"])
+    pdf_path = pdf_link.path + "?" + pdf_link.query
+    response, body = api.call("GET", pdf_path, token=token)
+    check(response.status == 200 and body.startswith(b"%PDF-") and body.rstrip().endswith(b"%%EOF"),
+          "drive: export link gives a PDF")
+    check(api.call("GET", pdf_path)[0].status == 401, "drive: export link needs the token")
+    status, error = api.json("GET", "/drive/v3/files/%s?alt=media" % FID("aliceMeetingDoc"),
+                             token=token)
+    check(status == 403 and error["error"]["errors"][0]["reason"] == "fileNotDownloadable",
+          "drive: media of a Google Docs document is 403 fileNotDownloadable")
+
+
+def check_listing(api, check, token):
+    root = "/drive/v2/files/?corpus=DEFAULT&maxResults=1000&q='root'+in+parents"
+    items, _ = list_all(api, token, root)
+    titles = {i["title"]: i for i in items or []}
+    check(items is not None and "Trashed folder" in titles
+          and titles["Trashed folder"]["labels"]["trashed"] is True
+          and "Inside trash.pdf" not in titles and "Budget 2024.pdf" not in titles
+          and all(i["parents"][0]["isRoot"] for i in items), "list: root, trashed entries marked")
+    api.control("/_emu/drive", {"page_cap": 3})
+    paging = "/drive/v2/files/?corpus=DEFAULT&maxResults=1000&q='%s'+in+parents" % FID("alicePaging")
+    items, paths = list_all(api, token, paging)
+    check(items is not None and len(paths) == 3
+          and [i["title"] for i in items] == ["Page %d.pdf" % n for n in range(1, 8)],
+          "list: three pages through absolute nextLinks")
+    api.control("/_emu/drive", {"page_cap": None})
+    items, _ = list_all(api, token, "/drive/v2/files?q=%s" % urllib.parse.quote(
+        "'%s' in parents and trashed = false" % FID("aliceProjects")))
+    check([i["title"] for i in items or []] == ["2024", "Design notes.pdf"],
+          "list: URL-encoded q with a trashed clause")
+    status, error = api.json("GET", "/drive/v2/files?q=bogus", token=token)
+    check(status == 400, "list: a query it cannot read is 400")
+    status, error = api.json("GET", "/drive/v2/files?maxResults=1001", token=token)
+    check(status == 400, "list: maxResults over 1000 is 400")
+
+    folder = api.control("/_emu/folders", {"title": "Bulk", "count": 10000})
+    start = time.monotonic()
+    items, paths = list_all(api, token, "/drive/v2/files/?corpus=DEFAULT&maxResults=1000"
+                            "&q='%s'+in+parents" % folder["id"])
+    elapsed = time.monotonic() - start
+    check(items is not None and len(items) == 10000 and len(paths) == 10
+          and len({i["id"] for i in items}) == 10000,
+          "list: 10,000 entries in 10 pages (%.2f s)" % elapsed)
+
+
+def check_media(api, check, token):
+    data = fixture_data.make_pdf("Large manual", fixture_data.LARGE_PDF_PADDING)
+    path = "/drive/v3/files/%s?alt=media" % FID("aliceLargeManual")
+    response, body = api.call("GET", path, token=token)
+    check(response.status == 200 and body == data, "media: whole file without Range")
+    response, body = api.call("GET", path, headers={"Range": "bytes=100-1099"}, token=token)
+    check(response.status == 206 and body == data[100:1100]
+          and response.getheader("Content-Range") == "bytes 100-1099/%d" % len(data),
+          "media: range 206")
+    response, body = api.call("GET", path, headers={"Range": "bytes=%d-" % len(data)}, token=token)
+    check(response.status == 416, "media: range at the end is 416")
+    big = api.control("/_emu/files", {"title": "Generated.bin", "size": 50 << 20})
+    start = time.monotonic()
+    response, body = api.call("GET", "/drive/v3/files/%s?alt=media" % big["id"],
+                              headers={"Range": "bytes=%d-%d" % ((50 << 20) - 300, (50 << 20) - 1)},
+                              token=token)
+    check(response.status == 206
+          and body == bytes(i % 251 for i in range((50 << 20) - 300, 50 << 20)),
+          "media: generated file served by slicing")
+    response, body = api.call("GET", "/drive/v3/files/%s?alt=media" % big["id"], token=token)
+    rate = len(body) / (time.monotonic() - start) / 1e6
+    check(len(body) == 50 << 20, "media: 50 MiB generated file whole (%.0f MB/s)" % rate)
+
+
+def start_upload(api, token, file_id, length):
+    response, body = api.call("PUT", "/upload/drive/v2/files/%s?uploadType=resumable" % file_id,
+                              b"", {"X-Upload-Content-Type": "application/octet-stream",
+                                    "X-Upload-Content-Length": str(length)}, token)
+    return response.status, response.getheader("Location")
+
+
+def check_uploads(api, check, token):
+    status, error = api.json("POST", "/drive/v2/files", b"{not json",
+                             {"Content-Type": "application/json; charset=UTF-8"}, token)
+    check(status == 400 and error["error"]["errors"][0]["reason"] == "parseError",
+          "insert: a body that is not JSON is 400")
+    title = "New \"quoted\" \u00e9t\u00e9 \U0001F600.pdf"
+    meta = json.dumps({"title": title, "mimeType": "application/pdf",
+                       "parents": [{"kind": "drive#parentReference", "id": FID("alice2024"),
+                                    "isRoot": False}]}, ensure_ascii=False).encode("utf-8")
+    status, item = api.json("POST", "/drive/v2/files", meta,
+                            {"Content-Type": "application/json; charset=UTF-8"}, token)
+    check(status == 200 and item["title"] == title and item["fileSize"] == "0"
+          and item["parents"][0]["id"] == FID("alice2024"), "insert: file with a parent")
+    status, top = api.json("POST", "/drive/v2/files", b'{"title": "Top.pdf"}',
+                           {"Content-Type": "application/json"}, token)
+    check(status == 200 and top["parents"][0]["isRoot"] is True, "insert: no parent means root")
+    status, _ = api.json("POST", "/drive/v2/files", b'{"parents": [{"id": "1nothingHere"}]}',
+                         {"Content-Type": "application/json"}, token)
+    check(status == 404, "insert: unknown parent is 404")
+
+    content = bytes(reversed(range(256))) * 4099
+    status, location = start_upload(api, token, item["id"], len(content))
+    session = urllib.parse.urlsplit(location or "")
+    check(status == 200 and session.netloc == api.address and "upload_id=" in session.query,
+          "upload: session URL on this host")
+    session_path = session.path + "?" + session.query
+    response, body = api.call("PUT", session_path, content,
+                              {"Content-Type": "application/octet-stream"}, token)
+    done = json.loads(body) if response.status == 200 else {}
+    digest = api.control("/_emu/files/%s/content-sha256" % item["id"], method="GET")
+    check(done.get("fileSize") == str(len(content))
+          and digest == {"sha256": hashlib.sha256(content).hexdigest(), "length": len(content)},
+          "upload: content stored byte for byte")
+
+    status, location = start_upload(api, token, item["id"], 1000)
+    session = urllib.parse.urlsplit(location)
+    conn = http.client.HTTPConnection(*api.address.split(":"), timeout=10)
+    conn.putrequest("PUT", session.path + "?" + session.query)
+    conn.putheader("Authorization", "Bearer " + token)
+    conn.putheader("Transfer-Encoding", "chunked")
+    conn.endheaders()
+    conn.send(b"1f4\r\n" + b"x" * 500 + b"\r\n0\r\n\r\n")
+    short = conn.getresponse()
+    short.read()
+    digest_after = api.control("/_emu/files/%s/content-sha256" % item["id"], method="GET")
+    check(short.status != 200 and digest_after == digest,
+          "upload: a short body is refused and commits nothing")
+
+    size = 64 << 20
+    status, location = start_upload(api, token, item["id"], size)
+    session = urllib.parse.urlsplit(location)
+    start = time.monotonic()
+    conn = http.client.HTTPConnection(*api.address.split(":"), timeout=30)
+    conn.putrequest("PUT", session.path + "?" + session.query)
+    conn.putheader("Authorization", "Bearer " + token)
+    conn.putheader("Content-Length", str(size))
+    conn.endheaders()
+    block = bytes(i % 251 for i in range(251 * 4096))
+    sent = 0
+    while sent < size:
+        piece = memoryview(block)[:min(len(block), size - sent)]
+        conn.send(piece)
+        sent += len(piece)
+    answer = conn.getresponse()
+    answer.read()
+    rate = size / (time.monotonic() - start) / 1e6
+    check(answer.status == 200, "upload: 64 MiB pattern upload (%.0f MB/s)" % rate)
+
+    for base, expected in (("http://localhost:{http}/", "http://localhost:"),
+                           ("https://127.0.0.1:{https}", "https://127.0.0.1:")):
+        api.control("/_emu/drive", {"session_base": base})
+        status, location = start_upload(api, token, item["id"], 1)
+        port = urllib.parse.urlsplit(location or "").port
+        check(status == 200 and location.startswith(expected) and port
+              and "/upload/drive/v2/files/" in location, "upload: session handed out on " + base)
+    api.control("/_emu/drive", {"session_base": None})
+
+
+def check_reset(api, check, token):
+    created = api.control("/_emu/files", {"title": "Gone after reset.pdf", "size": 10})
+    api.control("/_emu/reset", {})
+    check(api.control("/_emu/files/%s/content-sha256" % created["id"], method="GET") is None
+          and api.json("GET", "/drive/v2/files/root", token=token)[0] == 401
+          and len(api.control("/_emu/files", method="GET")["files"])
+          == len(fixture_data.seed_entries()), "reset: files re-seeded, tokens forgotten")
+
+
+def run(http_address, check):
+    api = Api(http_address)
+    api.control("/_emu/reset", {})
+    check_oauth(api, check)
+    token = api.control("/_emu/tokens", {"issue": {"user": ALICE}})["access_token"]
+    bob = api.control("/_emu/tokens", {"issue": {"user": BOB}})["access_token"]
+    check_drive_metadata(api, check, token, bob)
+    check_listing(api, check, token)
+    check_media(api, check, token)
+    check_uploads(api, check, token)
+    check_reset(api, check, token)
