@@ -117,7 +117,9 @@ class DriveStore:
             self.children = {u["root"]: [] for u in self.users}
             self.sessions = {}
             self.page_cap = None
-            self.session_base = None
+            # Where upload sessions, export links and nextLinks point; None:
+            # the host the request came to.
+            self.session_base = self.export_base = self.next_link_base = None
             self.encoded = {}  # (id, version, user id, base) -> resource JSON bytes
             for number, entry in enumerate(fixture_data.seed_entries()):
                 owner, item_id, parent, title, mime, content, trashed, text = entry
@@ -235,7 +237,8 @@ class DriveStore:
             resource["alternateLink"] = "https://docs.google.com/document/d/%s/edit?usp=drivesdk" \
                 % item.id
             resource["exportLinks"] = {
-                mime: "%s%s?id=%s&exportFormat=%s" % (base, EXPORT_PATH, item.id, fmt)
+                mime: "%s%s?id=%s&exportFormat=%s" % (self.export_base or base, EXPORT_PATH,
+                                                      item.id, fmt)
                 for fmt, mime in EXPORT_FORMATS.items()}
         else:
             extension = item.title.rpartition(".")[2] if "." in item.title else ""
@@ -371,7 +374,7 @@ def add_routes(router, store, oauth):
             params = [(k, v) for k, v in request.query.items() if k != "pageToken"]
             answer["nextPageToken"] = token
             answer["nextLink"] = "%s/drive/v2/files?%s" % (
-                base, urllib.parse.urlencode(params + [("pageToken", token)]))
+                store.next_link_base or base, urllib.parse.urlencode(params + [("pageToken", token)]))
         answer["incompleteSearch"] = False
         head = json.dumps(answer, ensure_ascii=False).encode("utf-8")[:-1]
         parts = [store.encoded_resource(item, user, base) for item in items[offset:offset + size]]
@@ -547,9 +550,13 @@ def control(request, store, oauth):
         with store.lock:
             if "page_cap" in settings:
                 store.page_cap = int(settings["page_cap"]) if settings["page_cap"] else None
-            if "session_base" in settings:
-                store.session_base = expand_base(store, settings["session_base"])
-        return google_json({"page_cap": store.page_cap, "session_base": store.session_base})
+            for name in ("session_base", "export_base", "next_link_base"):
+                if name in settings:
+                    setattr(store, name, expand_base(store, settings[name]))
+            store.encoded.clear()  # resources hold the export links
+            answer = {name: getattr(store, name) for name in
+                      ("page_cap", "session_base", "export_base", "next_link_base")}
+        return google_json(answer)
     if action == ("GET", "/_emu/files"):
         with store.lock:
             items = list(store.items.values())
@@ -557,8 +564,11 @@ def control(request, store, oauth):
     if action == ("POST", "/_emu/files"):
         spec = request.json()
         user, parent = owner_and_parent(store, oauth, spec)
+        size = int(spec.get("size", 0))
+        if size < 0:
+            raise ValueError("size %d" % size)
         item = store.create(user, spec.get("title", "Generated.pdf"), spec.get("mimeType", PDF),
-                            parent, PatternBody(int(spec.get("size", 0))))
+                            parent, PatternBody(size))
         return google_json(summary(store, item))
     if action == ("POST", "/_emu/folders"):
         spec = request.json()
@@ -579,7 +589,8 @@ def control(request, store, oauth):
 
 
 def expand_base(store, base):
-    """{http} and {https} in a session base become this emulator's ports."""
+    """A base URL for handed-out links; {http} and {https} in it become this
+    emulator's ports."""
     if not base:
         return None
     for kind in ("http", "https"):
@@ -587,7 +598,7 @@ def expand_base(store, base):
         if token in base:
             with open("%s/%s.addr" % (store.state_dir, kind)) as f:
                 base = base.replace(token, f.read().strip().rpartition(":")[2])
-    return base
+    return base.rstrip("/")
 
 
 def owner_and_parent(store, oauth, spec):
@@ -596,8 +607,9 @@ def owner_and_parent(store, oauth, spec):
     parent = spec.get("parent")
     with store.lock:
         parent_item = store.items.get(parent) if parent else None
-    if parent and not parent_item and not any(parent == u["root"] for u in store.users):
-        raise ValueError("unknown parent %r" % parent)
+    if parent and not (parent_item and parent_item.is_folder) \
+            and not any(parent == u["root"] for u in store.users):
+        raise ValueError("no folder %r" % parent)
     if spec.get("user"):
         user = oauth.user_by_email(spec["user"])
     elif parent_item:

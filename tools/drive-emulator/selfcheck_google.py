@@ -4,6 +4,7 @@ import hashlib
 import http.client
 import json
 import re
+import socket
 import time
 import urllib.parse
 
@@ -204,6 +205,11 @@ def check_drive_metadata(api, check, token, bob):
     check(response.status == 200 and body.startswith(b"%PDF-") and body.rstrip().endswith(b"%%EOF"),
           "drive: export link gives a PDF")
     check(api.call("GET", pdf_path)[0].status == 401, "drive: export link needs the token")
+    api.control("/_emu/drive", {"export_base": "https://localhost:{https}"})
+    status, doc = api.json("GET", "/drive/v2/files/" + FID("aliceMeetingDoc"), token=token)
+    api.control("/_emu/drive", {"export_base": None})
+    check(doc["exportLinks"]["application/pdf"].startswith("https://localhost:"),
+          "drive: export links on another base")
     status, error = api.json("GET", "/drive/v3/files/%s?alt=media" % FID("aliceMeetingDoc"),
                              token=token)
     check(status == 403 and error["error"]["errors"][0]["reason"] == "fileNotDownloadable",
@@ -224,7 +230,11 @@ def check_listing(api, check, token):
     check(items is not None and len(paths) == 3
           and [i["title"] for i in items] == ["Page %d.pdf" % n for n in range(1, 8)],
           "list: three pages through absolute nextLinks")
-    api.control("/_emu/drive", {"page_cap": None})
+    api.control("/_emu/drive", {"next_link_base": "http://localhost:{http}"})
+    status, page = api.json("GET", paging, token=token)
+    check(page["nextLink"].startswith("http://localhost:%s/drive/v2/files?"
+                                      % api.address.split(":")[1]), "list: nextLink on another host name")
+    api.control("/_emu/drive", {"page_cap": None, "next_link_base": None})
     items, _ = list_all(api, token, "/drive/v2/files?q=%s" % urllib.parse.quote(
         "'%s' in parents and trashed = false" % FID("aliceProjects")))
     check([i["title"] for i in items or []] == ["2024", "Design notes.pdf"],
@@ -268,6 +278,21 @@ def check_media(api, check, token):
     check(len(body) == 50 << 20, "media: 50 MiB generated file whole (%.0f MB/s)" % rate)
 
 
+def raw_exchange(address, data, half_close=False):
+    """Sends raw bytes (then ends the sending side) and reads until the server closes."""
+    host, port = address.split(":")
+    with socket.create_connection((host, int(port)), timeout=10) as sock:
+        sock.sendall(data)
+        if half_close:
+            sock.shutdown(socket.SHUT_WR)
+        answer = b""
+        while True:
+            chunk = sock.recv(65536)
+            if not chunk:
+                return answer
+            answer += chunk
+
+
 def start_upload(api, token, file_id, length):
     response, body = api.call("PUT", "/upload/drive/v2/files/%s?uploadType=resumable" % file_id,
                               b"", {"X-Upload-Content-Type": "application/octet-stream",
@@ -309,19 +334,18 @@ def check_uploads(api, check, token):
           and digest == {"sha256": hashlib.sha256(content).hexdigest(), "length": len(content)},
           "upload: content stored byte for byte")
 
-    status, location = start_upload(api, token, item["id"], 1000)
-    session = urllib.parse.urlsplit(location)
-    conn = http.client.HTTPConnection(*api.address.split(":"), timeout=10)
-    conn.putrequest("PUT", session.path + "?" + session.query)
-    conn.putheader("Authorization", "Bearer " + token)
-    conn.putheader("Transfer-Encoding", "chunked")
-    conn.endheaders()
-    conn.send(b"1f4\r\n" + b"x" * 500 + b"\r\n0\r\n\r\n")
-    short = conn.getresponse()
-    short.read()
-    digest_after = api.control("/_emu/files/%s/content-sha256" % item["id"], method="GET")
-    check(short.status != 200 and digest_after == digest,
-          "upload: a short body is refused and commits nothing")
+    # A chunked body shorter than announced, and a connection that ends early.
+    for head, data in (("Transfer-Encoding: chunked", b"1f4\r\n" + b"x" * 500 + b"\r\n0\r\n\r\n"),
+                       ("Content-Length: 1000", b"x" * 500)):
+        status, location = start_upload(api, token, item["id"], 1000)
+        session = urllib.parse.urlsplit(location)
+        answer = raw_exchange(api.address, (
+            "PUT %s?%s HTTP/1.1\r\nHost: %s\r\nAuthorization: Bearer %s\r\n%s\r\n"
+            "Connection: close\r\n\r\n" % (session.path, session.query, api.address, token, head)
+        ).encode() + data, half_close=True)
+        digest_after = api.control("/_emu/files/%s/content-sha256" % item["id"], method="GET")
+        check(not answer.startswith(b"HTTP/1.1 200") and digest_after == digest,
+              "upload: %s, 500 of 1000 bytes: refused, nothing committed" % head.split(":")[0])
 
     size = 64 << 20
     status, location = start_upload(api, token, item["id"], size)
