@@ -30,6 +30,7 @@ EXPORT_FORMATS = {  # exportFormat -> mime type
     "html": "text/html",
 }
 SMALL_PDF_TEXT = "Bulk entry"
+PREALLOCATE_LIMIT = 512 << 20
 
 
 def api_error(status, reason, message, location_type=None, location=None):
@@ -330,22 +331,23 @@ def page_offset(token):
 
 def add_routes(router, store, oauth):
 
-    def signed_in(request):
-        """The bearer's user, or the 401/403 answer."""
-        grant = oauth.bearer_grant(request)
-        if not grant:
-            return None, auth_failure()
-        if not any("/auth/drive" in scope for scope in grant["scope"].split()):
-            return None, api_error(403, "insufficientPermissions",
-                                   "Insufficient Permission: Request had insufficient "
-                                   "authentication scopes.")
-        return oauth.user_by_id(grant["user"]), None
+    def signed_in(handler):
+        """Runs handler with the bearer's user, or answers 401 (no valid token)
+        or 403 (a token without a Drive scope)."""
+        def run(request, **groups):
+            grant = oauth.bearer_grant(request)
+            if not grant:
+                return auth_failure()
+            if not any("/auth/drive" in scope for scope in grant["scope"].split()):
+                return api_error(403, "insufficientPermissions",
+                                 "Insufficient Permission: Request had insufficient "
+                                 "authentication scopes.")
+            return handler(request, oauth.user_by_id(grant["user"]), **groups)
+        return run
 
     @router.route("GET", r"/drive/v2/files/?")
-    def list_files(request):
-        user, refused = signed_in(request)
-        if refused:
-            return refused
+    @signed_in
+    def list_files(request, user):
         try:
             clauses = parse_q(request.query.get("q", ""))
         except ValueError:
@@ -382,10 +384,8 @@ def add_routes(router, store, oauth):
         return Response(200, body, "application/json; charset=UTF-8")
 
     @router.route("POST", r"/drive/v2/files/?")
-    def insert_file(request):
-        user, refused = signed_in(request)
-        if refused:
-            return refused
+    @signed_in
+    def insert_file(request, user):
         try:
             meta = request.json() if request.body.strip() else {}
             if not isinstance(meta, dict):
@@ -405,10 +405,8 @@ def add_routes(router, store, oauth):
         return google_json(store.resource(item, user, request.base_url))
 
     @router.route("GET", r"/drive/(?P<version>v2|v3)/files/(?P<file_id>[A-Za-z0-9_-]+)")
-    def get_file(request, version, file_id):
-        user, refused = signed_in(request)
-        if refused:
-            return refused
+    @signed_in
+    def get_file(request, user, version, file_id):
         item = store.find(user, file_id)
         if not item:
             return not_found(file_id)
@@ -416,7 +414,7 @@ def add_routes(router, store, oauth):
             return media(request, item)
         if version == "v3":
             return google_json({"kind": "drive#file", "id": item.id, "name": item.title,
-                                  "mimeType": item.mime})
+                                "mimeType": item.mime})
         return Response(200, store.encoded_resource(item, user, request.base_url),
                          "application/json; charset=UTF-8")
 
@@ -429,18 +427,14 @@ def add_routes(router, store, oauth):
         return ranged(request, item.content, response)
 
     @router.route("GET", EXPORT_PATH)
-    def export(request):
-        user, refused = signed_in(request)
-        if refused:
-            return refused
+    @signed_in
+    def export(request, user):
         return export_answer(user, request.query.get("id", ""),
                              EXPORT_FORMATS.get(request.query.get("exportFormat", "")))
 
     @router.route("GET", r"/drive/(v2|v3)/files/(?P<file_id>[A-Za-z0-9_-]+)/export")
-    def export_v3(request, file_id):
-        user, refused = signed_in(request)
-        if refused:
-            return refused
+    @signed_in
+    def export_v3(request, user, file_id):
         return export_answer(user, file_id, request.query.get("mimeType"))
 
     def export_answer(user, file_id, mime):
@@ -458,12 +452,10 @@ def add_routes(router, store, oauth):
                          "parameter", "mimeType")
 
     @router.route("PUT", r"/upload/drive/v2/files/(?P<file_id>[A-Za-z0-9_-]+)", stream_body=True)
-    def upload(request, file_id):
+    @signed_in
+    def upload(request, user, file_id):
         if request.query.get("upload_id"):
-            return upload_content(request, file_id, request.query["upload_id"])
-        user, refused = signed_in(request)
-        if refused:
-            return refused
+            return upload_content(request, user, file_id, request.query["upload_id"])
         if request.query.get("uploadType") != "resumable":
             return api_error(400, "badRequest", "Only uploadType=resumable is supported here.",
                              "parameter", "uploadType")
@@ -487,10 +479,7 @@ def add_routes(router, store, oauth):
         response.set_header("X-GUploader-UploadID", session)
         return response
 
-    def upload_content(request, file_id, session_id):
-        user, refused = signed_in(request)
-        if refused:
-            return refused
+    def upload_content(request, user, file_id, session_id):
         with store.lock:
             session = store.sessions.get(session_id)
         if not session or session["user"] != user["id"] or session["file"] != file_id:
@@ -514,7 +503,8 @@ def receive(reader, announced):
     """(Body, length) of a streamed upload. A body that is the test pattern
     is kept as a PatternBody (nothing stored); any other is copied once."""
     received, data = 0, None
-    capacity = announced if announced is not None else 0
+    # Room for the announced length, within reason: an announced size is a claim.
+    capacity = min(announced, PREALLOCATE_LIMIT) if announced is not None else 0
     for chunk in reader.chunks():
         size = len(chunk)
         if data is None and PatternBody.matches(received, chunk):

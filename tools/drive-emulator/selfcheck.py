@@ -218,7 +218,7 @@ def main():
     check_echo_status(http_address)
     check_log_and_faults(http_address)
     check_https_and_ftp(state)
-    selfcheck_google.run(http_address, check)
+    selfcheck_google.run(state, check)
     check_speed(http_address)
     print("%d failed" % len(failures))
     return 1 if failures else 0

@@ -3,8 +3,10 @@
 import hashlib
 import http.client
 import json
+import os
 import re
 import socket
+import ssl
 import time
 import urllib.parse
 
@@ -320,7 +322,8 @@ def check_uploads(api, check, token):
                          {"Content-Type": "application/json"}, token)
     check(status == 404, "insert: unknown parent is 404")
 
-    content = bytes(reversed(range(256))) * 4099
+    # Pattern bytes first, then others: kept from where the pattern ends.
+    content = (bytes(range(251)) * 10000)[:(5 << 19) + 7] + bytes(reversed(range(256))) * 999
     status, location = start_upload(api, token, item["id"], len(content))
     session = urllib.parse.urlsplit(location or "")
     check(status == 200 and session.netloc == api.address and "upload_id=" in session.query,
@@ -330,9 +333,11 @@ def check_uploads(api, check, token):
                               {"Content-Type": "application/octet-stream"}, token)
     done = json.loads(body) if response.status == 200 else {}
     digest = api.control("/_emu/files/%s/content-sha256" % item["id"], method="GET")
+    response, back = api.call("GET", "/drive/v3/files/%s?alt=media" % item["id"],
+                              headers={"Range": "bytes=%d-" % (len(content) - 70000)}, token=token)
     check(done.get("fileSize") == str(len(content))
-          and digest == {"sha256": hashlib.sha256(content).hexdigest(), "length": len(content)},
-          "upload: content stored byte for byte")
+          and digest == {"sha256": hashlib.sha256(content).hexdigest(), "length": len(content)}
+          and back == content[-70000:], "upload: content stored byte for byte")
 
     # A chunked body shorter than announced, and a connection that ends early.
     for head, data in (("Transfer-Encoding: chunked", b"1f4\r\n" + b"x" * 500 + b"\r\n0\r\n\r\n"),
@@ -363,9 +368,9 @@ def check_uploads(api, check, token):
         conn.send(piece)
         sent += len(piece)
     answer = conn.getresponse()
-    answer.read()
+    done = json.loads(answer.read()) if answer.status == 200 else {}
     rate = size / (time.monotonic() - start) / 1e6
-    check(answer.status == 200, "upload: 64 MiB pattern upload (%.0f MB/s)" % rate)
+    check(done.get("fileSize") == str(size), "upload: 64 MiB pattern upload (%.0f MB/s)" % rate)
 
     for base, expected in (("http://localhost:{http}/", "http://localhost:"),
                            ("https://127.0.0.1:{https}", "https://127.0.0.1:")):
@@ -386,13 +391,28 @@ def check_reset(api, check, token):
           == len(fixture_data.seed_entries()), "reset: files re-seeded, tokens forgotten")
 
 
-def run(http_address, check):
+def check_https(address, check, token):
+    host, port = address.split(":")
+    context = ssl.create_default_context()
+    context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+    conn = http.client.HTTPSConnection(host, int(port), context=context, timeout=10)
+    conn.request("GET", "/drive/v2/files/" + FID("aliceWelcome"),
+                 headers={"Authorization": "Bearer " + token})
+    response = conn.getresponse()
+    item = json.loads(response.read())
+    check(response.status == 200 and item["downloadUrl"].startswith("https://" + address + "/"),
+          "https: file resource with links back over https")
+
+
+def run(state, check):
+    http_address = open(os.path.join(state, "http.addr")).read()
     api = Api(http_address)
     api.control("/_emu/reset", {})
     check_oauth(api, check)
     token = api.control("/_emu/tokens", {"issue": {"user": ALICE}})["access_token"]
     bob = api.control("/_emu/tokens", {"issue": {"user": BOB}})["access_token"]
     check_drive_metadata(api, check, token, bob)
+    check_https(open(os.path.join(state, "https.addr")).read(), check, token)
     check_listing(api, check, token)
     check_media(api, check, token)
     check_uploads(api, check, token)
