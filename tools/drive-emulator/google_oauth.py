@@ -135,11 +135,12 @@ class OAuth:
     # --- control ---
 
     def control(self, request):
-        """POST /_emu/oauth (also /_emu/tokens): lifetimes, expiry, revocation,
-        tokens without the consent flow, and the success title."""
-        if (request.method, request.path) not in (("POST", "/_emu/oauth"), ("POST", "/_emu/tokens")):
-            if (request.method, request.path) == ("GET", "/_emu/users"):
-                return google_json({"users": self.users})
+        """GET /_emu/users, and POST /_emu/oauth (also /_emu/tokens): lifetimes,
+        expiry, revocation, tokens without the consent flow, the success title."""
+        action = (request.method, request.path)
+        if action == ("GET", "/_emu/users"):
+            return google_json({"users": self.users})
+        if action not in (("POST", "/_emu/oauth"), ("POST", "/_emu/tokens")):
             return None
         try:
             settings = request.json() if request.body.strip() else {}
