@@ -80,6 +80,7 @@ class OAuth:
             self.refresh = {}  # refresh token -> grant
             self.lifetime = DEFAULT_LIFETIME
             self.success_title = DEFAULT_SUCCESS_TITLE
+            self.approval_redirect = False  # answer the approval with a 302 to the result
 
     def user_by_email(self, email):
         return next((u for u in self.users if u["email"].lower() == email.lower()), None)
@@ -156,6 +157,8 @@ class OAuth:
             if "lifetime" in settings:
                 self.lifetime = int(settings["lifetime"]) if settings["lifetime"] is not None \
                     else DEFAULT_LIFETIME
+            if "approval_redirect" in settings:
+                self.approval_redirect = bool(settings["approval_redirect"])
             if "success_title" in settings:
                 self.success_title = settings["success_title"] or DEFAULT_SUCCESS_TITLE
             if settings.get("expire_all"):
@@ -229,20 +232,40 @@ def add_routes(router, oauth):
         if refused:
             return refused
         decision = params.get("decision")
-        if decision == "deny":
-            return html_page("Denied error=access_denied",
-                             "<p>Access denied.</p>")
         user = oauth.user_by_email(params.get("user", ""))
-        if decision != "approve" or not user:
+        if decision == "deny":
+            outcome = "error=access_denied"
+        elif decision == "approve" and user:
+            code = new_secret("4/0A", 40)
+            with oauth.lock:
+                oauth.codes[code] = {"client_id": params["client_id"], "user": user["id"],
+                                     "scope": params["scope"],
+                                     "expires_at": time.time() + CODE_LIFETIME}
+            outcome = "code=" + code
+        else:
             return error_page(400, "invalid_request", "Choose an account and a decision.")
-        code = new_secret("4/0A", 40)
+        if oauth.approval_redirect:
+            response = Response(302)
+            response.set_header("Location", "%s/o/oauth2/approval/v2?auto=true&response=%s" % (
+                request.base_url, urllib.parse.quote(outcome, safe="")))
+            return response
+        return outcome_page(outcome)
+
+    @router.route("GET", r"/o/oauth2/approval/v2")
+    def approval_result(request):
+        return outcome_page(request.query.get("response", ""))
+
+    def outcome_page(outcome):
+        """The final page: its title carries the code or the denial."""
+        if not outcome.startswith("code="):
+            return html_page("Denied error=access_denied", "<p>Access denied.</p>")
+        code = outcome[len("code="):]
         with oauth.lock:
-            oauth.codes[code] = {"client_id": params["client_id"], "user": user["id"],
-                                 "scope": params["scope"],
-                                 "expires_at": time.time() + CODE_LIFETIME}
+            grant = oauth.codes.get(code, {"scope": "", "user": ""})
             template = oauth.success_title
-        title = template.replace("{code}", code).replace("{scope}", params["scope"]) \
-            .replace("{user}", user["email"])
+        user = oauth.user_by_id(grant["user"])
+        title = template.replace("{code}", code).replace("{scope}", grant["scope"]) \
+            .replace("{user}", user["email"] if user else "")
         return html_page(title, (
             "<p>Please copy this code, switch to your application and paste it there:</p>\n"
             '<input id="code" type="text" readonly value="%s">') % html.escape(code))

@@ -118,6 +118,19 @@ def check_oauth(api, check):
     check(status == 200 and title.startswith("Success state=x&code=4/")
           and "&scope=" in title, "oauth: success title template with further parameters")
 
+    api.control("/_emu/oauth", {"approval_redirect": True, "success_title": None})
+    form = {"response_type": "code", "client_id": CLIENT, "redirect_uri": REDIRECT,
+            "scope": SCOPE, "user": ALICE, "decision": "approve"}
+    response, _ = api.call("POST", "/o/oauth2/approval", form)
+    location = response.getheader("Location") or ""
+    prefix = "http://%s/" % api.address
+    title = title_of(api.call("GET", location[len(prefix) - 1:])[1]) \
+        if location.startswith(prefix) else ""
+    status, redirected = exchange(api, title[len("Success code="):])
+    check(response.status == 302 and title.startswith("Success code=4/") and status == 200,
+          "oauth: approval through a redirect")
+    api.control("/_emu/oauth", {"approval_redirect": False})
+
     access = tokens["access_token"]
     for method in ("GET", "POST"):
         path = "/oauth2/v1/tokeninfo"
