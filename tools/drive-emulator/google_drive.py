@@ -246,7 +246,8 @@ class DriveStore:
             resource.update({
                 "alternateLink": "https://drive.google.com/file/d/%s/view?usp=drivesdk" % item.id,
                 "webContentLink": "https://drive.google.com/uc?id=%s&export=download" % item.id,
-                "downloadUrl": "%s/drive/v2/files/%s?alt=media&source=downloadUrl" % (base, item.id),
+                "downloadUrl": "%s/drive/v2/files/%s?alt=media&source=downloadUrl"
+                               % (base, item.id),
                 "originalFilename": item.title,
                 "fileExtension": extension,
                 "fileSize": str(item.content.length),
@@ -375,8 +376,8 @@ def add_routes(router, store, oauth):
             token = page_token(offset + size)
             params = [(k, v) for k, v in request.query.items() if k != "pageToken"]
             answer["nextPageToken"] = token
-            answer["nextLink"] = "%s/drive/v2/files?%s" % (
-                store.next_link_base or base, urllib.parse.urlencode(params + [("pageToken", token)]))
+            query = urllib.parse.urlencode(params + [("pageToken", token)])
+            answer["nextLink"] = "%s/drive/v2/files?%s" % (store.next_link_base or base, query)
         answer["incompleteSearch"] = False
         head = json.dumps(answer, ensure_ascii=False).encode("utf-8")[:-1]
         parts = [store.encoded_resource(item, user, base) for item in items[offset:offset + size]]

@@ -15,7 +15,8 @@ import fixture_data
 
 DEFAULT_LIFETIME = 3599  # what Google reports for a fresh access token
 CODE_LIFETIME = 600
-DEFAULT_SCOPE = "https://www.googleapis.com/auth/drive https://www.googleapis.com/auth/userinfo.profile"
+DEFAULT_SCOPE = ("https://www.googleapis.com/auth/drive "
+                 "https://www.googleapis.com/auth/userinfo.profile")
 DEFAULT_SUCCESS_TITLE = "Success code={code}"
 EMAIL_SCOPES = ("email", "https://www.googleapis.com/auth/userinfo.email")
 

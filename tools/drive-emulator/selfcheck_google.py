@@ -147,7 +147,8 @@ def check_oauth(api, check):
 
     api.control("/_emu/tokens", {"expire_all": True})
     status, info = api.json("POST", "/oauth2/v1/tokeninfo", {"access_token": access})
-    check(status == 400 and info == {"error": "invalid_token", "error_description": "Invalid Value"},
+    check(status == 400
+          and info == {"error": "invalid_token", "error_description": "Invalid Value"},
           "tokeninfo: expired token is 400 invalid_token")
     status, error = api.json("GET", "/drive/v2/files/root", token=access)
     check(status == 401 and error["error"]["errors"][0]["reason"] == "authError"
@@ -240,15 +241,16 @@ def check_listing(api, check, token):
           and "Inside trash.pdf" not in titles and "Budget 2024.pdf" not in titles
           and all(i["parents"][0]["isRoot"] for i in items), "list: root, trashed entries marked")
     api.control("/_emu/drive", {"page_cap": 3})
-    paging = "/drive/v2/files/?corpus=DEFAULT&maxResults=1000&q='%s'+in+parents" % FID("alicePaging")
+    paging = ("/drive/v2/files/?corpus=DEFAULT&maxResults=1000&q='%s'+in+parents"
+              % FID("alicePaging"))
     items, paths = list_all(api, token, paging)
     check(items is not None and len(paths) == 3
           and [i["title"] for i in items] == ["Page %d.pdf" % n for n in range(1, 8)],
           "list: three pages through absolute nextLinks")
     api.control("/_emu/drive", {"next_link_base": "http://localhost:{http}"})
     status, page = api.json("GET", paging, token=token)
-    check(page["nextLink"].startswith("http://localhost:%s/drive/v2/files?"
-                                      % api.address.split(":")[1]), "list: nextLink on another host name")
+    other = "http://localhost:%s/drive/v2/files?" % api.address.split(":")[1]
+    check(page["nextLink"].startswith(other), "list: nextLink on another host name")
     api.control("/_emu/drive", {"page_cap": None, "next_link_base": None})
     items, _ = list_all(api, token, "/drive/v2/files?q=%s" % urllib.parse.quote(
         "'%s' in parents and trashed = false" % FID("aliceProjects")))
