@@ -106,12 +106,18 @@ void InetClient::SetCredentials(std::wstring user, std::wstring password) {
     m_password = std::move(password);
 }
 
-void InetClient::AddCookie(std::wstring name, std::wstring value) {
-    m_cookies.emplace_back(std::move(name), std::move(value));
+HRESULT InetClient::AddCookie(std::wstring name, std::wstring value) {
+    return RunGuarded([&] {
+        m_cookies.emplace_back(std::move(name), std::move(value));
+        return S_OK;
+    });
 }
 
-void InetClient::AddFormField(FormField field) {
-    m_form_fields.push_back(std::move(field));
+HRESULT InetClient::AddFormField(FormField field) {
+    return RunGuarded([&] {
+        m_form_fields.push_back(std::move(field));
+        return S_OK;
+    });
 }
 
 HRESULT InetClient::Notify(DWORD code, ULONG_PTR argument) const {
@@ -132,51 +138,56 @@ void CALLBACK InetClient::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, v
 
 HRESULT InetClient::OpenUrl(const wchar_t* url, RequestMode mode, const wchar_t* referrer,
                             const wchar_t* verb, const void* body, DWORD bodyLength) {
-    RETURN_HR_IF_NULL(E_INVALIDARG, url);
-    URL_COMPONENTSW parts{};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUserNameLength =
-        parts.dwPasswordLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
-    if (!InternetCrackUrlW(url, static_cast<DWORD>(std::wcslen(url)), 0, &parts))
-        return LastErrorResult();
+    return RunGuarded([&]() -> HRESULT {
+        RETURN_HR_IF_NULL(E_INVALIDARG, url);
+        URL_COMPONENTSW parts{};
+        parts.dwStructSize = sizeof(parts);
+        parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUserNameLength =
+            parts.dwPasswordLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
+        if (!InternetCrackUrlW(url, static_cast<DWORD>(std::wcslen(url)), 0, &parts))
+            return LastErrorResult();
 
-    std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.dwUserNameLength);
-    std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"", parts.dwPasswordLength);
-    if (!user.empty() && !password.empty())
-        SetCredentials(std::move(user), std::move(password));
+        std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.dwUserNameLength);
+        std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"",
+                              parts.dwPasswordLength);
+        if (!user.empty() && !password.empty())
+            SetCredentials(std::move(user), std::move(password));
 
-    std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
-    if (parts.lpszExtraInfo)
-        object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    object = object.substr(0, object.find(L'#')); // the fragment never leaves the client
+        std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+        if (parts.lpszExtraInfo)
+            object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+        object = object.substr(0, object.find(L'#')); // the fragment never leaves the client
 
-    InetScheme scheme{};
-    RETURN_HR_IF(E_FAIL, !SchemeOf(parts.nScheme, scheme));
-    std::wstring host(parts.lpszHostName ? parts.lpszHostName : L"", parts.dwHostNameLength);
-    RETURN_IF_FAILED(Connect(host.c_str(), parts.nPort, scheme));
-    return SendRequest(object.c_str(), mode, verb, referrer, body, bodyLength);
+        InetScheme scheme{};
+        RETURN_HR_IF(E_FAIL, !SchemeOf(parts.nScheme, scheme));
+        std::wstring host(parts.lpszHostName ? parts.lpszHostName : L"", parts.dwHostNameLength);
+        RETURN_IF_FAILED(Connect(host.c_str(), parts.nPort, scheme));
+        return SendRequest(object.c_str(), mode, verb, referrer, body, bodyLength);
+    });
 }
 
 HRESULT InetClient::Connect(const wchar_t* host, INTERNET_PORT port, InetScheme scheme) {
-    RETURN_HR_IF_NULL(E_INVALIDARG, host);
-    m_port = port;
-    m_host = host;
-    m_scheme = scheme;
-    InternetAttemptConnect(0); // its answer does not stop the connect
+    return RunGuarded([&]() -> HRESULT {
+        RETURN_HR_IF_NULL(E_INVALIDARG, host);
+        m_port = port;
+        m_host = host;
+        m_scheme = scheme;
+        InternetAttemptConnect(0); // its answer does not stop the connect
 
-    m_request.Close();
-    m_connection.Close();
-    RETURN_IF_FAILED(m_session.Open(m_user_agent.c_str(), OrNull(m_proxy), OrNull(m_proxy_bypass),
-                                    OpenTypeOf(m_access)));
-    RETURN_IF_FAILED(m_session.SetStatusCallback(&InetClient::OnStatus));
-    m_session.SetOption(INTERNET_OPTION_HTTP_DECODING, TRUE); // gzip, deflate arrive decoded
+        m_request.Close();
+        m_connection.Close();
+        RETURN_IF_FAILED(m_session.Open(m_user_agent.c_str(), OrNull(m_proxy),
+                                        OrNull(m_proxy_bypass), OpenTypeOf(m_access)));
+        RETURN_IF_FAILED(m_session.SetStatusCallback(&InetClient::OnStatus));
+        m_session.SetOption(INTERNET_OPTION_HTTP_DECODING, TRUE); // gzip, deflate arrive decoded
 
-    RETURN_HR_IF(E_FAIL, scheme != InetScheme::Ftp && scheme != InetScheme::Http &&
-                             scheme != InetScheme::Https);
-    if (port == 0)
-        port = DefaultPort(scheme);
-    return m_connection.Open(m_session, ServiceOf(scheme), host, port, OrNull(m_user),
-                             OrNull(m_password), reinterpret_cast<DWORD_PTR>(this));
+        RETURN_HR_IF(E_FAIL, scheme != InetScheme::Ftp && scheme != InetScheme::Http &&
+                                 scheme != InetScheme::Https);
+        if (port == 0)
+            port = DefaultPort(scheme);
+        return m_connection.Open(m_session, ServiceOf(scheme), host, port, OrNull(m_user),
+                                 OrNull(m_password), reinterpret_cast<DWORD_PTR>(this));
+    });
 }
 
 bool InetClient::IsSecure() const {
@@ -220,25 +231,27 @@ HRESULT InetClient::PrepareBody(std::wstring& object, RequestMode mode, const wc
 
 HRESULT InetClient::SendRequest(const wchar_t* object, RequestMode mode, const wchar_t* verb,
                                 const wchar_t* referrer, const void* body, DWORD bodyLength) {
-    RETURN_HR_IF(E_FAIL, !m_connection.IsOpen());
-    RETURN_HR_IF_NULL(E_INVALIDARG, object);
-    std::wstring path = object;
-    std::wstring headers;
-    MemoryStream bodyStream;
-    if (verb == nullptr && mode != RequestMode::Raw)
-        verb = L"POST";
-    RETURN_IF_FAILED(PrepareBody(path, mode, verb, headers, bodyStream, body, bodyLength));
-    if (m_scheme == InetScheme::Ftp)
-        return OpenFtp(path, mode);
+    return RunGuarded([&]() -> HRESULT {
+        RETURN_HR_IF(E_FAIL, !m_connection.IsOpen());
+        RETURN_HR_IF_NULL(E_INVALIDARG, object);
+        std::wstring path = object;
+        std::wstring headers;
+        MemoryStream bodyStream;
+        if (verb == nullptr && mode != RequestMode::Raw)
+            verb = L"POST";
+        RETURN_IF_FAILED(PrepareBody(path, mode, verb, headers, bodyStream, body, bodyLength));
+        if (m_scheme == InetScheme::Ftp)
+            return OpenFtp(path, mode);
 
-    HRESULT hr = OpenHttp(path, verb, referrer);
-    if (SUCCEEDED(hr) && mode != RequestMode::OpenOnly)
-        hr = SendLoop(headers, bodyStream, mode, verb, referrer);
-    if (SUCCEEDED(hr) && mode != RequestMode::OpenOnly)
-        hr = Notify(kInetRequestAccepted, 0);
-    if (FAILED(hr))
-        m_request.Close();
-    return hr;
+        HRESULT hr = OpenHttp(path, verb, referrer);
+        if (SUCCEEDED(hr) && mode != RequestMode::OpenOnly)
+            hr = SendLoop(headers, bodyStream, mode, verb, referrer);
+        if (SUCCEEDED(hr) && mode != RequestMode::OpenOnly)
+            hr = Notify(kInetRequestAccepted, 0);
+        if (FAILED(hr))
+            m_request.Close();
+        return hr;
+    });
 }
 
 HRESULT InetClient::OpenFtp(const std::wstring& object, RequestMode mode) {

@@ -62,8 +62,8 @@ public:
     void SetCredentials(std::wstring user, std::wstring password);
     // Raw "Name: value\r\n" lines added to every request.
     void SetExtraHeaders(std::wstring block) { m_extra_headers = std::move(block); }
-    void AddCookie(std::wstring name, std::wstring value);
-    void AddFormField(FormField field);
+    HRESULT AddCookie(std::wstring name, std::wstring value);
+    HRESULT AddFormField(FormField field);
     void ClearFormFields() { m_form_fields.clear(); }
     void ClearCookies() { m_cookies.clear(); }
     // Invalid certificates are refused unless the caller opts in here; the

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
 #include <vector>
 
 namespace gd {
@@ -26,6 +27,15 @@ HRESULT RequireOpen(const InetHandle& handle) {
 
 HRESULT ResultOf(BOOL ok) {
     return ok ? S_OK : LastErrorResult();
+}
+
+// Runs a step that copies or allocates: an allocation failure becomes a code.
+template <class Step> HRESULT WithCopies(Step&& step) noexcept {
+    try {
+        return step();
+    } catch (const std::bad_alloc&) {
+        return INET_E_OUTOFMEMORY;
+    }
 }
 
 } // namespace
@@ -171,19 +181,23 @@ HRESULT InetRequest::AddHeaders(const wchar_t* block, DWORD length, DWORD flags)
 HRESULT InetRequest::AddHeader(const wchar_t* name, const wchar_t* value) {
     if (name == nullptr || value == nullptr)
         return E_INVALIDARG;
-    std::wstring line = std::wstring(name) + L": " + value + L"\r\n";
-    return AddHeaders(line.c_str(), static_cast<DWORD>(line.size()), HTTP_ADDREQ_FLAG_ADD);
+    return WithCopies([&] {
+        std::wstring line = std::wstring(name) + L": " + value + L"\r\n";
+        return AddHeaders(line.c_str(), static_cast<DWORD>(line.size()), HTTP_ADDREQ_FLAG_ADD);
+    });
 }
 
 HRESULT InetRequest::AddHeader(const wchar_t* name, std::int64_t number) {
-    return AddHeader(name, std::to_wstring(number).c_str());
+    return WithCopies([&] { return AddHeader(name, std::to_wstring(number).c_str()); });
 }
 
 HRESULT InetRequest::Send(const wchar_t* headers, const void* body, DWORD length) {
     RETURN_IF_FAILED(RequireOpen(*this));
-    std::wstring copy = headers ? headers : L"";
-    return ResultOf(HttpSendRequestW(m_handle, copy.c_str(), static_cast<DWORD>(copy.size()),
-                                     const_cast<void*>(body), length));
+    return WithCopies([&] {
+        std::wstring copy = headers ? headers : L"";
+        return ResultOf(HttpSendRequestW(m_handle, copy.c_str(), static_cast<DWORD>(copy.size()),
+                                         const_cast<void*>(body), length));
+    });
 }
 
 HRESULT InetRequest::SendEx(DWORD totalLength, DWORD_PTR context) {
@@ -212,12 +226,14 @@ HRESULT InetRequest::QueryHeader(DWORD level, std::wstring& text) const {
     if (!HttpQueryInfoW(m_handle, level, nullptr, &size, nullptr) &&
         GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         return LastErrorResult();
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
-    size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (!HttpQueryInfoW(m_handle, level, buffer.data(), &size, nullptr))
-        return LastErrorResult();
-    text.assign(buffer.data(), size / sizeof(wchar_t));
-    return S_OK;
+    return WithCopies([&] {
+        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
+        size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        if (!HttpQueryInfoW(m_handle, level, buffer.data(), &size, nullptr))
+            return LastErrorResult();
+        text.assign(buffer.data(), size / sizeof(wchar_t));
+        return S_OK;
+    });
 }
 
 HRESULT InetRequest::QueryNumber(DWORD level, DWORD& number) const {
@@ -292,7 +308,10 @@ private:
 
     HRESULT ReadThroughBuffer(DWORD length, DWORD& read) {
         if (m_buffer.empty())
-            m_buffer.resize(kBounceBufferSize);
+            RETURN_IF_FAILED(WithCopies([&] {
+                m_buffer.resize(kBounceBufferSize);
+                return S_OK;
+            }));
         length = std::min<DWORD>(length, static_cast<DWORD>(m_buffer.size()));
         RETURN_IF_FAILED(m_request.ReadFile(m_buffer.data(), length, &read));
         if (read == 0)
