@@ -16,8 +16,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 // The plug-in object comes with the host integration; until then the host
-// learns that the module offers none.
-extern "C" __declspec(dllexport) HRESULT __stdcall LUME_GetPlugin(void** plugin) {
+// learns that the module offers none. The first two arguments are not examined.
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
+    LUME_GetPlugin(DWORD, void*, void** plugin) {
     if (plugin == nullptr)
         return E_POINTER;
     *plugin = nullptr;

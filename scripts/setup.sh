@@ -18,23 +18,32 @@ gd_install_packages() {
   fi
 }
 
-# Starts the wineserver for the prefix inside the build folder and warms the
-# prefix once. The daemon and Wine's services inherit any pipe they start with
-# and keep it open, so they start with none; the caller's EXIT trap stops them.
+# Runs a Wine command with no inherited pipe: the wineserver daemon and Wine's
+# services keep any pipe they start with open, which hangs whoever waits for
+# it to close (CTest, a "| tee").
+gd_wine_quiet() {
+  "$@" </dev/null >/dev/null 2>&1 || true
+}
+
+# Starts the wineserver for the prefix inside the build folder, warms the
+# prefix and starts Wine's services, so that no test process starts them with
+# CTest's pipe. The caller's EXIT trap stops them.
 gd_start_wine() {
   local build
   build=$(cd "$1" && pwd)
   export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-  wineserver -p </dev/null >/dev/null 2>&1
-  wineboot -i </dev/null >/dev/null 2>&1
+  gd_wine_quiet wineserver -p
+  gd_wine_quiet wineboot -i
   if [ ! -f "$WINEPREFIX/.gd-null-graphics" ]; then
-    # Without a display, top-level windows need the null graphics driver.
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-    wineserver -p </dev/null >/dev/null 2>&1
+    # Without a display, top-level windows need the null graphics driver;
+    # the wineserver rereads it on restart.
+    gd_wine_quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+    gd_wine_quiet wineserver -k
+    gd_wine_quiet wineserver -w
+    gd_wine_quiet wineserver -p
+    gd_wine_quiet wineboot -i
     touch "$WINEPREFIX/.gd-null-graphics"
   fi
 }
