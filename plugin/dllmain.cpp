@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "plugin/gd_plugin.h"
 #include "plugin/module.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -15,12 +16,17 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-// The plug-in object comes with the host integration; until then the host
-// learns that the module offers none. The first two arguments are not examined.
+// Creates the plug-in object and answers it as the plug-in interface; on
+// success the host holds the only reference. The first two arguments are not
+// examined.
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
     LUME_GetPlugin(DWORD, void*, void** plugin) {
     if (plugin == nullptr)
         return E_POINTER;
     *plugin = nullptr;
-    return E_NOTIMPL;
+    gd::ComPtr<gd::GDPlugin> object;
+    HRESULT hr = gd::MakeObject(&object);
+    if (FAILED(hr))
+        return hr;
+    return object->QueryInterface(__uuidof(Lumo::ILumoPlugin), plugin);
 }
