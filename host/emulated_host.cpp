@@ -1,0 +1,354 @@
+#include "host/emulated_host.h"
+
+#include <map>
+#include <shlwapi.h>
+
+#include "errors/check.h"
+
+namespace gd {
+namespace {
+
+class HostProperty : public ComObject<Lumo::ILumoProperty> {
+public:
+    HostProperty(long type, const VARIANT& value) : m_type(type) {
+        VariantCopy(&m_value.Get(), const_cast<VARIANT*>(&value));
+    }
+    HRESULT STDMETHODCALLTYPE get_Type(long* type) override {
+        RETURN_HR_IF_NULL(E_POINTER, type);
+        *type = m_type;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Value(VARIANT* value) override {
+        RETURN_HR_IF_NULL(E_POINTER, value);
+        VariantInit(value);
+        return VariantCopy(value, &m_value.Get());
+    }
+    HRESULT STDMETHODCALLTYPE put_Value(VARIANT value) override {
+        return VariantCopy(m_value.Put(), &value);
+    }
+    long Int() const { return V_VT(&m_value.Get()) == VT_I4 ? V_I4(&m_value.Get()) : 0; }
+    bool Bool() const {
+        return V_VT(&m_value.Get()) == VT_BOOL && V_BOOL(&m_value.Get()) != VARIANT_FALSE;
+    }
+
+private:
+    long m_type;
+    Variant m_value;
+};
+
+// Open parameters and save options: a bag of named properties.
+class HostProperties : public ComObject<Lumo::ILumoOpenParams, Lumo::ILumoProperties> {
+public:
+    HRESULT STDMETHODCALLTYPE get_Properties(Lumo::ILumoProperties** properties) override {
+        RETURN_HR_IF_NULL(E_POINTER, properties);
+        *properties = this;
+        AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE FindItem(LPCWSTR name, Lumo::ILumoProperty** property) override {
+        RETURN_HR_IF_NULL(E_POINTER, property);
+        *property = nullptr;
+        RETURN_HR_IF_NULL(E_INVALIDARG, name);
+        auto found = m_items.find(name);
+        if (found == m_items.end())
+            return S_FALSE;
+        *property = found->second.Get();
+        (*property)->AddRef();
+        return S_OK;
+    }
+    HRESULT Add(const wchar_t* name, long type, const VARIANT& value) {
+        ComPtr<HostProperty> property;
+        RETURN_IF_FAILED(MakeObject(&property, type, value));
+        m_items[name] = property;
+        return S_OK;
+    }
+    const HostProperty* Item(const wchar_t* name) const {
+        auto found = m_items.find(name);
+        return found == m_items.end() ? nullptr : found->second.Get();
+    }
+
+private:
+    std::map<std::wstring, ComPtr<HostProperty>> m_items;
+};
+
+class HostView : public ComObject<Lumo::ILumoView> {
+public:
+    explicit HostView(EmulatedHost* host) : m_host(host) {}
+    HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override {
+        return m_host->get_MainWindow(window);
+    }
+    HRESULT STDMETHODCALLTYPE OpenDocument(Lumo::IAfsName* name, Lumo::ILumoOpenParams* params,
+                                           long, long) override {
+        RETURN_HR_IF_NULL(E_INVALIDARG, name);
+        OpenRecord record{ComPtr<Lumo::IAfsName>(name), -1, false};
+        if (auto* properties = dynamic_cast<HostProperties*>(params)) {
+            if (const HostProperty* flags = properties->Item(L"OpenFileFlags"))
+                record.open_file_flags = flags->Int();
+            if (const HostProperty* show = properties->Item(L"CanShowErrMsg"))
+                record.can_show_err_msg = show->Bool();
+        }
+        return m_host->RecordOpen(std::move(record));
+    }
+    HRESULT STDMETHODCALLTYPE SaveDocument(Lumo::IAfsName* target, long mode, IUnknown*, long, long,
+                                           long, long, long) override {
+        RETURN_HR_IF_NULL(E_INVALIDARG, target);
+        return m_host->RecordSave({ComPtr<Lumo::IAfsName>(target), mode});
+    }
+
+private:
+    ComPtr<EmulatedHost> m_host;
+};
+
+class HostFrame : public ComObject<Lumo::ILumoFrame> {
+public:
+    explicit HostFrame(EmulatedHost* host) : m_host(host) {}
+    HRESULT STDMETHODCALLTYPE get_MainView(Lumo::ILumoView** view) override {
+        RETURN_HR_IF_NULL(E_POINTER, view);
+        *view = nullptr;
+        if (!m_host->HasDocument())
+            return S_FALSE;
+        ComPtr<HostView> created;
+        RETURN_IF_FAILED(MakeObject(&created, m_host.Get()));
+        *view = created.Detach();
+        return S_OK;
+    }
+
+private:
+    ComPtr<EmulatedHost> m_host;
+};
+
+HRESULT MakeOpenParams(ComPtr<HostProperties>* params) {
+    RETURN_IF_FAILED(MakeObject(params));
+    VARIANT flags;
+    V_VT(&flags) = VT_I4;
+    V_I4(&flags) = Lumo::LUMO_OpenFileFlag_ShowDialog;
+    RETURN_IF_FAILED((*params)->Add(L"OpenFileFlags", Lumo::LUMO_PropType_Int, flags));
+    VARIANT show;
+    V_VT(&show) = VT_BOOL;
+    V_BOOL(&show) = VARIANT_FALSE;
+    return (*params)->Add(L"CanShowErrMsg", Lumo::LUMO_PropType_Bool, show);
+}
+
+} // namespace
+
+EmulatedHost::EmulatedHost() : m_strings(std::make_shared<StringTable>()) {
+    THROW_IF_FAILED(MakeObject(&m_afs));
+    THROW_IF_FAILED(MakeObject(&m_uix, m_strings));
+}
+
+EmulatedHost::~EmulatedHost() = default;
+
+HRESULT EmulatedHost::GetExtension(LPCWSTR name, IUnknown** extension) {
+    RETURN_HR_IF_NULL(E_POINTER, extension);
+    *extension = nullptr;
+    RETURN_HR_IF_NULL(E_INVALIDARG, name);
+    if (std::wstring_view(name) == L"AFS")
+        return m_afs->QueryInterface(__uuidof(IUnknown), reinterpret_cast<void**>(extension));
+    if (std::wstring_view(name) == L"UIX")
+        return m_uix->QueryInterface(__uuidof(IUnknown), reinterpret_cast<void**>(extension));
+    return E_NOINTERFACE;
+}
+
+HRESULT EmulatedHost::LoadLocalization(IStream* strings) {
+    return m_strings->Load(strings);
+}
+
+HRESULT EmulatedHost::GetNameId(LPCWSTR name, long requested, long* id) {
+    RETURN_HR_IF_NULL(E_POINTER, id);
+    RETURN_HR_IF(E_INVALIDARG, name == nullptr || *name == L'\0');
+    *id = m_strings->NameId(name, requested);
+    return S_OK;
+}
+
+HRESULT EmulatedHost::GetString(BSTR id, BSTR* text) {
+    RETURN_HR_IF_NULL(E_POINTER, text);
+    *text = nullptr;
+    std::wstring found;
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND),
+                 id == nullptr || !m_strings->Find(id, &found));
+    return CopyToBstr(found.c_str(), text);
+}
+
+HRESULT EmulatedHost::GetStringByNumber(long id, BSTR* text) {
+    RETURN_HR_IF_NULL(E_POINTER, text);
+    *text = nullptr;
+    std::wstring name, found;
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND),
+                 !m_strings->NameOf(id, &name) || !m_strings->Find(name, &found));
+    return CopyToBstr(found.c_str(), text);
+}
+
+HRESULT EmulatedHost::get_Events(Lumo::ILumoEvents** events) {
+    RETURN_HR_IF_NULL(E_POINTER, events);
+    *events = this;
+    AddRef();
+    return S_OK;
+}
+
+HRESULT EmulatedHost::RunOnMainThread(Lumo::ILumoTask* task, DWORD timeout) {
+    RETURN_HR_IF_NULL(E_INVALIDARG, task);
+    ComPtr<Lumo::ILumoTask> kept(task);
+    return m_ui.Run([kept] { return kept->Run(); }, timeout);
+}
+
+HRESULT EmulatedHost::GetMainFrame(IUnknown*, long, Lumo::ILumoFrame** frame) {
+    RETURN_HR_IF_NULL(E_POINTER, frame);
+    *frame = nullptr;
+    ComPtr<HostFrame> created;
+    RETURN_IF_FAILED(MakeObject(&created, this));
+    *frame = created.Detach();
+    return S_OK;
+}
+
+HRESULT EmulatedHost::get_MainWindow(HWND* window) {
+    RETURN_HR_IF_NULL(E_POINTER, window);
+    *window = m_ui.Window();
+    return S_OK;
+}
+
+HRESULT EmulatedHost::CreateOpenParams(Lumo::ILumoOpenParams** params) {
+    RETURN_HR_IF_NULL(E_POINTER, params);
+    *params = nullptr;
+    ComPtr<HostProperties> created;
+    RETURN_IF_FAILED(MakeOpenParams(&created));
+    *params = created.Detach();
+    return S_OK;
+}
+
+HRESULT EmulatedHost::CreateOperationOptions(IUnknown** options) {
+    RETURN_HR_IF_NULL(E_POINTER, options);
+    *options = nullptr;
+    ComPtr<HostProperties> created;
+    RETURN_IF_FAILED(MakeObject(&created));
+    return created->QueryInterface(__uuidof(IUnknown), reinterpret_cast<void**>(options));
+}
+
+HRESULT EmulatedHost::ShowMessage(LPCWSTR text, LPCWSTR caption, DWORD, HWND, DWORD style,
+                                  long* answer) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    MessageRecord record{text != nullptr ? text : L"", caption != nullptr ? caption : L"", style,
+                         kDefaultAnswer};
+    if (!m_answers.empty()) {
+        record.answer = m_answers.front();
+        m_answers.pop_front();
+    }
+    m_messages.push_back(record);
+    if (answer != nullptr)
+        *answer = record.answer;
+    return S_OK;
+}
+
+HRESULT EmulatedHost::GetFileTypeFilter(LPCWSTR key, long, BSTR* filter) {
+    RETURN_HR_IF_NULL(E_INVALIDARG, key);
+    const wchar_t* text = std::wstring_view(key) == L"<pdf>" ? L"PDF Documents (*.pdf)|*.pdf|"
+                                                             : L"All Files (*.*)|*.*|";
+    return CopyToBstr(text, filter);
+}
+
+HRESULT EmulatedHost::FormatSize(LONGLONG bytes, DWORD, BSTR* text) {
+    wchar_t buffer[64];
+    RETURN_HR_IF(E_FAIL, StrFormatByteSizeW(bytes, buffer, ARRAYSIZE(buffer)) == nullptr);
+    return CopyToBstr(buffer, text);
+}
+
+HRESULT EmulatedHost::InitCreateParams(long, Lumo::UIX_CreateParams* params) {
+    RETURN_HR_IF_NULL(E_POINTER, params);
+    *params = Lumo::UIX_CreateParams{};
+    params->size = sizeof *params;
+    params->owner = m_ui.Window();
+    params->placement = Lumo::UIX_Placement_CenterOwner;
+    return S_OK;
+}
+
+HRESULT EmulatedHost::Subscribe(long event_id, Lumo::ILumoEventSink* sink, long) {
+    RETURN_HR_IF_NULL(E_INVALIDARG, sink);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_sinks.emplace_back(event_id, ComPtr<Lumo::ILumoEventSink>(sink));
+    return S_OK;
+}
+
+HRESULT EmulatedHost::FireEvent(const std::wstring& name, IUnknown* source, IUnknown* event) {
+    const long id = m_strings->NameId(name);
+    return m_ui.Run([&] {
+        std::vector<ComPtr<Lumo::ILumoEventSink>> sinks;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            for (const auto& entry : m_sinks) {
+                if (entry.first == id)
+                    sinks.push_back(entry.second);
+            }
+        }
+        for (const auto& sink : sinks)
+            sink->OnEvent(id, source, event);
+        return S_OK;
+    });
+}
+
+HRESULT EmulatedHost::CustomizeCmdBars(ComPtr<HostCmdBars>* bars) {
+    RETURN_IF_FAILED(MakeObject(bars, m_strings));
+    return FireEvent(L"e.mainView.customizeCmdBars", static_cast<Lumo::ILumoInstance*>(this),
+                     static_cast<Lumo::IUixCmdBars*>(bars->Get()));
+}
+
+HRESULT EmulatedHost::ExecuteCommand(const std::wstring& name) {
+    ComPtr<HostCommand> command = m_uix->FindCommand(name);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command || !command->m_handler);
+    return m_ui.Run([&] { return command->m_handler->Execute(0, command.Get(), 0, nullptr); });
+}
+
+HRESULT EmulatedHost::CommandState(const std::wstring& name, long* state) {
+    ComPtr<HostCommand> command = m_uix->FindCommand(name);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command || !command->m_handler);
+    return m_ui.Run(
+        [&] { return command->m_handler->UpdateState(command.Get(), 0, nullptr, state); });
+}
+
+void EmulatedHost::ScriptAnswers(std::initializer_list<long> answers) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_answers.insert(m_answers.end(), answers.begin(), answers.end());
+}
+
+std::vector<MessageRecord> EmulatedHost::Messages() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_messages;
+}
+
+std::vector<OpenRecord> EmulatedHost::Opens() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_opens;
+}
+
+std::vector<SaveRecord> EmulatedHost::Saves() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_saves;
+}
+
+void EmulatedHost::SetHasDocument(bool has_document) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_has_document = has_document;
+}
+
+bool EmulatedHost::HasDocument() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_has_document;
+}
+
+void EmulatedHost::SetDocumentResults(HRESULT open_result, HRESULT save_result) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_open_result = open_result;
+    m_save_result = save_result;
+}
+
+HRESULT EmulatedHost::RecordOpen(OpenRecord record) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_opens.push_back(std::move(record));
+    return m_open_result;
+}
+
+HRESULT EmulatedHost::RecordSave(SaveRecord record) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_saves.push_back(std::move(record));
+    return m_save_result;
+}
+
+} // namespace gd

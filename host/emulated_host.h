@@ -1,0 +1,122 @@
+// The emulated host: the instance a plug-in gets at Init, with its UI thread,
+// strings, events, "AFS" and "UIX" extensions, frame and view. It records
+// what the plug-in asked of it and answers message boxes from a script.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/afs_host.h"
+#include "host/string_table.h"
+#include "host/ui_thread.h"
+#include "host/uix_host.h"
+#include "plugin/com_object.h"
+#include "plugin/sdk/lumo.h"
+
+namespace gd {
+
+struct MessageRecord {
+    std::wstring text;
+    std::wstring caption;
+    DWORD style = 0;
+    long answer = 0;
+};
+
+struct OpenRecord {
+    ComPtr<Lumo::IAfsName> name;
+    long open_file_flags = 0;
+    bool can_show_err_msg = false;
+};
+
+struct SaveRecord {
+    ComPtr<Lumo::IAfsName> target;
+    long mode = 0;
+};
+
+class EmulatedHost : public ComObject<Lumo::ILumoInstance, Lumo::ILumoEvents> {
+public:
+    // An unscripted message box gets this answer.
+    static constexpr long kDefaultAnswer = Lumo::LUMO_MsgBox_Cancel;
+
+    EmulatedHost();
+    // The last reference is best dropped off the UI thread.
+    ~EmulatedHost() override;
+
+    // ILumoInstance
+    HRESULT STDMETHODCALLTYPE GetExtension(LPCWSTR name, IUnknown** extension) override;
+    HRESULT STDMETHODCALLTYPE LoadLocalization(IStream* strings) override;
+    HRESULT STDMETHODCALLTYPE GetNameId(LPCWSTR name, long requested, long* id) override;
+    HRESULT STDMETHODCALLTYPE GetString(BSTR id, BSTR* text) override;
+    HRESULT STDMETHODCALLTYPE GetStringByNumber(long id, BSTR* text) override;
+    HRESULT STDMETHODCALLTYPE get_Events(Lumo::ILumoEvents** events) override;
+    HRESULT STDMETHODCALLTYPE RunOnMainThread(Lumo::ILumoTask* task, DWORD timeout) override;
+    HRESULT STDMETHODCALLTYPE GetMainFrame(IUnknown* context, long index,
+                                           Lumo::ILumoFrame** frame) override;
+    HRESULT STDMETHODCALLTYPE get_MainWindow(HWND* window) override;
+    HRESULT STDMETHODCALLTYPE CreateOpenParams(Lumo::ILumoOpenParams** params) override;
+    HRESULT STDMETHODCALLTYPE CreateOperationOptions(IUnknown** options) override;
+    HRESULT STDMETHODCALLTYPE ShowMessage(LPCWSTR text, LPCWSTR caption, DWORD help_id, HWND owner,
+                                          DWORD style, long* answer) override;
+    HRESULT STDMETHODCALLTYPE GetFileTypeFilter(LPCWSTR key, long expand, BSTR* filter) override;
+    HRESULT STDMETHODCALLTYPE FormatSize(LONGLONG bytes, DWORD format, BSTR* text) override;
+    HRESULT STDMETHODCALLTYPE InitCreateParams(long reserved,
+                                               Lumo::UIX_CreateParams* params) override;
+
+    // ILumoEvents
+    HRESULT STDMETHODCALLTYPE Subscribe(long event_id, Lumo::ILumoEventSink* sink,
+                                        long reserved) override;
+
+    // What the host and the tests drive.
+    UiThread& Ui() { return m_ui; }
+    StringTable& Strings() { return *m_strings; }
+    AfsHost& Afs() { return *m_afs.Get(); }
+    UixHost& Uix() { return *m_uix.Get(); }
+
+    // Calls every sink subscribed to the named event; on the UI thread.
+    HRESULT FireEvent(const std::wstring& name, IUnknown* source, IUnknown* event);
+    // Builds fresh command bars and lets the plug-ins customize them, as the
+    // main window does when it rebuilds its menus.
+    HRESULT CustomizeCmdBars(ComPtr<HostCmdBars>* bars);
+    // Runs a command by name through its handler, on the UI thread.
+    HRESULT ExecuteCommand(const std::wstring& name);
+    // The command's state (Lumo::UIX_CmdState), on the UI thread.
+    HRESULT CommandState(const std::wstring& name, long* state);
+
+    // Answers for the next message boxes, in order.
+    void ScriptAnswers(std::initializer_list<long> answers);
+    std::vector<MessageRecord> Messages() const;
+    std::vector<OpenRecord> Opens() const;
+    std::vector<SaveRecord> Saves() const;
+
+    // Whether the main frame has a view (an open document); true at first.
+    void SetHasDocument(bool has_document);
+    bool HasDocument() const;
+    // Results the view's open and save calls give.
+    void SetDocumentResults(HRESULT open_result, HRESULT save_result);
+
+    // Called by the view.
+    HRESULT RecordOpen(OpenRecord record);
+    HRESULT RecordSave(SaveRecord record);
+
+private:
+    UiThread m_ui;
+    std::shared_ptr<StringTable> m_strings;
+    ComPtr<AfsHost> m_afs;
+    ComPtr<UixHost> m_uix;
+
+    mutable std::mutex m_lock;
+    std::vector<std::pair<long, ComPtr<Lumo::ILumoEventSink>>> m_sinks;
+    std::deque<long> m_answers;
+    std::vector<MessageRecord> m_messages;
+    std::vector<OpenRecord> m_opens;
+    std::vector<SaveRecord> m_saves;
+    bool m_has_document = true;
+    HRESULT m_open_result = S_OK;
+    HRESULT m_save_result = S_OK;
+};
+
+} // namespace gd

@@ -1,0 +1,127 @@
+#include "host/string_table.h"
+
+#include <xmllite.h>
+
+#include "errors/check.h"
+#include "plugin/com_ptr.h"
+
+namespace gd {
+namespace {
+
+using CreateXmlReaderProc = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
+
+HRESULT CreateReader(IXmlReader** reader) {
+    static HMODULE library = LoadLibraryW(L"xmllite.dll");
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), library == nullptr);
+    auto proc = reinterpret_cast<CreateXmlReaderProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "CreateXmlReader")));
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), proc == nullptr);
+    return proc(__uuidof(IXmlReader), reinterpret_cast<void**>(reader), nullptr);
+}
+
+std::wstring Attribute(IXmlReader* reader, const wchar_t* name) {
+    const wchar_t* value = nullptr;
+    if (reader->MoveToAttributeByName(name, nullptr) != S_OK ||
+        FAILED(reader->GetValue(&value, nullptr)) || value == nullptr)
+        return {};
+    reader->MoveToElement();
+    return value;
+}
+
+std::wstring LocalName(IXmlReader* reader) {
+    const wchar_t* name = nullptr;
+    if (FAILED(reader->GetLocalName(&name, nullptr)) || name == nullptr)
+        return {};
+    return name;
+}
+
+} // namespace
+
+StringTable::StringTable() {
+    m_strings[L"btn.ok"] = L"OK";
+    m_strings[L"btn.cancel"] = L"Cancel";
+}
+
+HRESULT StringTable::Load(IStream* document) {
+    RETURN_HR_IF_NULL(E_INVALIDARG, document);
+    ComPtr<IXmlReader> reader;
+    RETURN_IF_FAILED(CreateReader(reader.Put()));
+    RETURN_IF_FAILED(reader->SetInput(document));
+    std::map<std::wstring, std::wstring> found;
+    std::wstring prefix, id, text;
+    bool in_text = false;
+    XmlNodeType type;
+    HRESULT hr;
+    while ((hr = reader->Read(&type)) == S_OK) {
+        if (type == XmlNodeType_Element) {
+            std::wstring name = LocalName(reader.Get());
+            if (name == L"Module") {
+                std::wstring space = Attribute(reader.Get(), L"namespace");
+                prefix = space.empty() ? L"" : space + L".";
+            } else if (name == L"text") {
+                id = Attribute(reader.Get(), L"id");
+                text.clear();
+                in_text = !reader->IsEmptyElement();
+                if (!in_text)
+                    found[prefix + id] = L"";
+            }
+        } else if (in_text && (type == XmlNodeType_Text || type == XmlNodeType_Whitespace ||
+                               type == XmlNodeType_CDATA)) {
+            const wchar_t* value = nullptr;
+            if (SUCCEEDED(reader->GetValue(&value, nullptr)) && value != nullptr)
+                text += value;
+        } else if (in_text && type == XmlNodeType_EndElement) {
+            found[prefix + id] = text;
+            in_text = false;
+        }
+    }
+    RETURN_IF_FAILED(hr);
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto& entry : found)
+        m_strings[entry.first] = std::move(entry.second);
+    return S_OK;
+}
+
+long StringTable::NameId(const std::wstring& name, long requested) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto known = m_numbers.find(name);
+    if (known != m_numbers.end())
+        return known->second;
+    long number = requested;
+    if (number == -1 || m_names.count(number) != 0) {
+        while (m_names.count(m_next_number) != 0)
+            ++m_next_number;
+        number = m_next_number++;
+    }
+    m_numbers[name] = number;
+    m_names[number] = name;
+    return number;
+}
+
+bool StringTable::NameOf(long number, std::wstring* name) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto known = m_names.find(number);
+    if (known == m_names.end())
+        return false;
+    *name = known->second;
+    return true;
+}
+
+bool StringTable::Find(const std::wstring& id, std::wstring* text) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto known = m_strings.find(id);
+    if (known == m_strings.end())
+        return false;
+    *text = known->second;
+    return true;
+}
+
+std::wstring StringTable::Resolve(const std::wstring& text) const {
+    constexpr std::wstring_view kMarker = L"$$$.";
+    if (text.compare(0, kMarker.size(), kMarker) != 0)
+        return text;
+    std::wstring resolved;
+    return Find(text.substr(kMarker.size()), &resolved) ? resolved : text;
+}
+
+} // namespace gd

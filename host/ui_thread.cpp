@@ -1,0 +1,133 @@
+#include "host/ui_thread.h"
+
+#include <algorithm>
+#include <memory>
+#include <ole2.h>
+
+#include "errors/check.h"
+
+namespace gd {
+namespace {
+
+constexpr UINT kRunMessage = WM_APP + 1;
+constexpr const wchar_t* kWindowClass = L"LumoHostMainWindow";
+
+// One piece of work; shared by the waiting thread and the UI thread, so a
+// wait that times out leaves the item valid for the late run.
+struct WorkItem {
+    std::function<HRESULT()> work;
+    HRESULT result = E_PENDING;
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~WorkItem() {
+        if (done != nullptr)
+            CloseHandle(done);
+    }
+};
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != kRunMessage)
+        return DefWindowProcW(window, message, wparam, lparam);
+    std::unique_ptr<std::shared_ptr<WorkItem>> item(
+        reinterpret_cast<std::shared_ptr<WorkItem>*>(lparam));
+    (*item)->result = RunGuarded((*item)->work);
+    SetEvent((*item)->done);
+    return 0;
+}
+
+void RegisterWindowClass() {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = WindowProc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = kWindowClass;
+    RegisterClassExW(&window_class); // fails harmlessly when already registered
+}
+
+HWND CreateMainWindow() {
+    RegisterWindowClass();
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    HWND window = CreateWindowExW(0, kWindowClass, L"Lumo host", WS_OVERLAPPEDWINDOW, 0, 0, 800,
+                                  600, nullptr, nullptr, instance, nullptr);
+    // Without a display driver a message-only window still carries the work.
+    if (window == nullptr)
+        window = CreateWindowExW(0, kWindowClass, L"Lumo host", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                 nullptr, instance, nullptr);
+    return window;
+}
+
+} // namespace
+
+UiThread::UiThread() {
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_thread = std::thread([this, ready] { Main(ready); });
+    WaitForSingleObject(ready, INFINITE);
+    CloseHandle(ready);
+}
+
+UiThread::~UiThread() {
+    if (m_window != nullptr)
+        PostMessageW(m_window, WM_CLOSE, 0, 0);
+    // Ended from its own thread (a last release there), it cannot wait for itself.
+    if (IsCurrent())
+        m_thread.detach();
+    else if (m_thread.joinable())
+        m_thread.join();
+}
+
+void UiThread::Main(HANDLE ready) {
+    OleInitialize(nullptr);
+    m_thread_id = GetCurrentThreadId();
+    m_window = CreateMainWindow();
+    SetEvent(ready);
+    MSG message;
+    while (m_window != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == m_window && message.message == WM_CLOSE)
+            break;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    // Work still queued runs before the thread ends, so no waiter is left behind.
+    while (PeekMessageW(&message, m_window, kRunMessage, kRunMessage, PM_REMOVE))
+        DispatchMessageW(&message);
+    if (m_window != nullptr)
+        DestroyWindow(m_window);
+    OleUninitialize();
+}
+
+HRESULT UiThread::Run(std::function<HRESULT()> work, DWORD timeout) {
+    if (IsCurrent())
+        return RunGuarded(work);
+    RETURN_HR_IF(E_UNEXPECTED, m_window == nullptr);
+    auto item = std::make_shared<WorkItem>();
+    RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), item->done == nullptr);
+    item->work = std::move(work);
+    auto* posted = new std::shared_ptr<WorkItem>(item);
+    if (!PostMessageW(m_window, kRunMessage, 0, reinterpret_cast<LPARAM>(posted))) {
+        delete posted;
+        RETURN_IF_FAILED(HRESULT_FROM_WIN32(GetLastError()));
+    }
+    if (WaitForSingleObject(item->done, timeout) != WAIT_OBJECT_0)
+        return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    return item->result;
+}
+
+bool UiThread::PumpUntil(const std::function<bool()>& done, DWORD timeout) {
+    const ULONGLONG deadline = GetTickCount64() + timeout;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done())
+            return true;
+        ULONGLONG now = GetTickCount64();
+        if (timeout != INFINITE && now >= deadline)
+            return false;
+        DWORD wait =
+            timeout == INFINITE ? 50 : static_cast<DWORD>(std::min<ULONGLONG>(50, deadline - now));
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
+    }
+}
+
+} // namespace gd

@@ -1,0 +1,277 @@
+#include "host/uix_host.h"
+
+#include <wincodec.h>
+
+#include "errors/check.h"
+
+namespace gd {
+
+HRESULT HostIcon::AddImage(Lumo::IUixImage* image) {
+    RETURN_HR_IF_NULL(E_INVALIDARG, image);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_images.emplace_back(image);
+    return S_OK;
+}
+
+std::vector<UINT> HostIcon::ImageWidths() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<UINT> widths;
+    for (const auto& image : m_images) {
+        auto* decoded = dynamic_cast<HostImage*>(image.Get());
+        widths.push_back(decoded != nullptr ? decoded->m_width : 0);
+    }
+    return widths;
+}
+
+void* HostIcon::QueryMore(REFIID iid) {
+    return iid == __uuidof(Lumo::IUixImage) ? static_cast<Lumo::IUixImage*>(this) : nullptr;
+}
+
+HostCommand::HostCommand(std::wstring name, long id, Lumo::IUixCmdHandler* handler)
+    : m_name(std::move(name)), m_id(id), m_handler(handler) {}
+
+HRESULT HostCommand::get_ID(long* id) {
+    RETURN_HR_IF_NULL(E_POINTER, id);
+    *id = m_id;
+    return S_OK;
+}
+
+HRESULT HostCommand::put_Title(LPCWSTR title) {
+    m_title = title != nullptr ? title : L"";
+    return S_OK;
+}
+
+HRESULT HostCommand::put_Tip(LPCWSTR tip) {
+    m_tip = tip != nullptr ? tip : L"";
+    return S_OK;
+}
+
+HRESULT HostCommand::put_Style(long style) {
+    m_style = style;
+    return S_OK;
+}
+
+HRESULT HostCommand::put_Category(LPCWSTR category) {
+    m_category = category != nullptr ? category : L"";
+    return S_OK;
+}
+
+HRESULT HostCommand::put_Icon(Lumo::IUixIcon* icon) {
+    m_icon = ComPtr<Lumo::IUixIcon>(icon);
+    return S_OK;
+}
+
+namespace {
+
+class HostMenuItem : public ComObject<Lumo::IUixMenuItem> {
+public:
+    explicit HostMenuItem(HostMenu* sub_menu) : m_sub_menu(sub_menu) {}
+    HRESULT STDMETHODCALLTYPE get_SubMenu(Lumo::IUixMenu** menu) override {
+        RETURN_HR_IF_NULL(E_POINTER, menu);
+        *menu = m_sub_menu.Get();
+        if (*menu != nullptr)
+            (*menu)->AddRef();
+        return S_OK;
+    }
+
+private:
+    ComPtr<HostMenu> m_sub_menu;
+};
+
+} // namespace
+
+HRESULT HostMenu::FindItem(LPCWSTR command_name, long* index) {
+    RETURN_HR_IF_NULL(E_POINTER, index);
+    RETURN_HR_IF_NULL(E_INVALIDARG, command_name);
+    return FindCommand(m_strings->NameId(command_name), 0, index);
+}
+
+HRESULT HostMenu::get_Item(long index, Lumo::IUixMenuItem** item) {
+    RETURN_HR_IF_NULL(E_POINTER, item);
+    *item = nullptr;
+    RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= static_cast<long>(m_entries.size()));
+    ComPtr<HostMenuItem> result;
+    RETURN_IF_FAILED(MakeObject(&result, m_entries[index].sub_menu.Get()));
+    *item = result.Detach();
+    return S_OK;
+}
+
+HRESULT HostMenu::FindCommand(long command_id, long, long* position) {
+    RETURN_HR_IF_NULL(E_POINTER, position);
+    *position = -1;
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i].command_id == command_id) {
+            *position = static_cast<long>(i);
+            break;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT HostMenu::InsertCommand(long position, long command_id, long style, long) {
+    RETURN_HR_IF(E_INVALIDARG, position < -1 || position > static_cast<long>(m_entries.size()));
+    HostMenuEntry entry{command_id, style, nullptr};
+    auto at = position == -1 ? m_entries.end() : m_entries.begin() + position;
+    m_entries.insert(at, std::move(entry));
+    return S_OK;
+}
+
+HostMenu* HostMenu::Append(const std::wstring& command_name, bool with_sub_menu) {
+    HostMenuEntry entry{m_strings->NameId(command_name), 0, nullptr};
+    if (with_sub_menu)
+        THROW_IF_FAILED(MakeObject(&entry.sub_menu, m_strings));
+    m_entries.push_back(entry);
+    return entry.sub_menu.Get();
+}
+
+std::vector<std::wstring> HostMenu::CommandNames() const {
+    std::vector<std::wstring> names;
+    for (const auto& entry : m_entries) {
+        std::wstring name;
+        names.push_back(m_strings->NameOf(entry.command_id, &name) ? name : L"?");
+    }
+    return names;
+}
+
+HostMenu* HostMenu::SubMenu(const std::wstring& command_name) const {
+    long id = m_strings->NameId(command_name);
+    for (const auto& entry : m_entries) {
+        if (entry.command_id == id)
+            return entry.sub_menu.Get();
+    }
+    return nullptr;
+}
+
+HostCmdBars::HostCmdBars(std::shared_ptr<StringTable> strings) {
+    THROW_IF_FAILED(MakeObject(&m_menu_bar, strings));
+    HostMenu* file = m_menu_bar->Append(L"cmd.file", true);
+    m_menu_bar->Append(L"cmd.edit", true);
+    file->Append(L"cmd.new", false);
+    file->Append(L"cmd.open", false);
+    file->Append(L"cmd.openFrom", true)->Append(L"cmd.openLocal", false);
+    file->Append(L"cmd.save", false);
+    file->Append(L"cmd.saveTo", true)->Append(L"cmd.saveLocal", false);
+    file->Append(L"cmd.exit", false);
+}
+
+HRESULT HostCmdBars::get_MenuBar(Lumo::IUixMenu** menu_bar) {
+    RETURN_HR_IF_NULL(E_POINTER, menu_bar);
+    *menu_bar = m_menu_bar.Get();
+    (*menu_bar)->AddRef();
+    return S_OK;
+}
+
+HRESULT UixHost::get_CmdRegistry(Lumo::IUixCmdRegistry** registry) {
+    RETURN_HR_IF_NULL(E_POINTER, registry);
+    *registry = this;
+    AddRef();
+    return S_OK;
+}
+
+HRESULT UixHost::get_Collection(Lumo::IUixCmdCollection** collection) {
+    RETURN_HR_IF_NULL(E_POINTER, collection);
+    *collection = this;
+    AddRef();
+    return S_OK;
+}
+
+HRESULT UixHost::CreateCommand(LPCWSTR name, long, Lumo::IUixCmdHandler* handler,
+                               Lumo::IUixCommand** command) {
+    RETURN_HR_IF_NULL(E_POINTER, command);
+    *command = nullptr;
+    RETURN_HR_IF(E_INVALIDARG, name == nullptr || *name == L'\0');
+    ComPtr<HostCommand> created;
+    RETURN_IF_FAILED(MakeObject(&created, name, m_strings->NameId(name), handler));
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_commands.push_back(created);
+    }
+    *command = created.Detach();
+    return S_OK;
+}
+
+ComPtr<HostCommand> UixHost::FindCommand(const std::wstring& name) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const auto& command : m_commands) {
+        if (command->m_name == name)
+            return command;
+    }
+    return nullptr;
+}
+
+std::vector<ComPtr<HostCommand>> UixHost::Commands() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_commands;
+}
+
+HRESULT UixHost::CreateIcon(Lumo::IUixIcon** icon) {
+    RETURN_HR_IF_NULL(E_POINTER, icon);
+    *icon = nullptr;
+    ComPtr<HostIcon> created;
+    RETURN_IF_FAILED(MakeObject(&created));
+    *icon = created.Detach();
+    return S_OK;
+}
+
+HRESULT UixHost::DecodeImage(IStream* stream, Lumo::IUixImage** image) {
+    RETURN_HR_IF_NULL(E_POINTER, image);
+    *image = nullptr;
+    RETURN_HR_IF_NULL(E_INVALIDARG, stream);
+    ComPtr<IWICImagingFactory> factory;
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                      __uuidof(IWICImagingFactory), factory.PutVoid()));
+    ComPtr<IWICBitmapDecoder> decoder;
+    RETURN_IF_FAILED(factory->CreateDecoderFromStream(
+        stream, nullptr, WICDecodeMetadataCacheOnDemand, decoder.Put()));
+    ComPtr<IWICBitmapFrameDecode> frame;
+    RETURN_IF_FAILED(decoder->GetFrame(0, frame.Put()));
+    ComPtr<IWICFormatConverter> converter;
+    RETURN_IF_FAILED(factory->CreateFormatConverter(converter.Put()));
+    RETURN_IF_FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA,
+                                           WICBitmapDitherTypeNone, nullptr, 0,
+                                           WICBitmapPaletteTypeCustom));
+    ComPtr<HostImage> decoded;
+    RETURN_IF_FAILED(MakeObject(&decoded));
+    RETURN_IF_FAILED(converter->GetSize(&decoded->m_width, &decoded->m_height));
+    const UINT stride = decoded->m_width * 4;
+    decoded->m_pixels.resize(static_cast<size_t>(stride) * decoded->m_height);
+    RETURN_IF_FAILED(converter->CopyPixels(
+        nullptr, stride, static_cast<UINT>(decoded->m_pixels.size()), decoded->m_pixels.data()));
+    *image = decoded.Detach();
+    return S_OK;
+}
+
+// Dialogs and controls built from layouts are not emulated yet.
+HRESULT UixHost::CreateObj(Lumo::UIX_CreateParams* params, Lumo::IUixObj** obj) {
+    RETURN_HR_IF_NULL(E_POINTER, obj);
+    *obj = nullptr;
+    RETURN_HR_IF_NULL(E_INVALIDARG, params);
+    return E_NOTIMPL;
+}
+
+HRESULT UixHost::get_Theme(Lumo::IUixTheme** theme) {
+    RETURN_HR_IF_NULL(E_POINTER, theme);
+    *theme = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT UixHost::CreateFileTypeIcon(BSTR, DWORD, Lumo::IUixImage** icon) {
+    RETURN_HR_IF_NULL(E_POINTER, icon);
+    *icon = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT UixHost::GetMetric(long, long* value) {
+    RETURN_HR_IF_NULL(E_POINTER, value);
+    *value = 0;
+    return E_NOTIMPL;
+}
+
+// The emulated screen has 96 dots per inch: a dialog unit is one pixel.
+HRESULT UixHost::ScaleUnits(long units, long* pixels) {
+    RETURN_HR_IF_NULL(E_POINTER, pixels);
+    *pixels = units;
+    return S_OK;
+}
+
+} // namespace gd
