@@ -1,0 +1,122 @@
+#include "driveapi/drive_account.h"
+
+#include "driveapi/drive_errors.h"
+#include "driveapi/retry.h"
+#include "errors/check.h"
+#include "errors/codes.h"
+
+namespace gd {
+namespace {
+
+// A sign-in the account needs: its failure is an authorization failure,
+// unless the user cancelled it.
+HRESULT SignInOrRefuse(DriveAccount& account) {
+    HRESULT hr = SignInAccount(account);
+    if (FAILED(hr) && !IsCancellation(hr))
+        return DRIVE_E_AUTH;
+    return hr;
+}
+
+} // namespace
+
+DriveAccount::DriveAccount(std::wstring clientId, std::wstring clientSecret)
+    : m_client_id(std::move(clientId)), m_client_secret(std::move(clientSecret)) {}
+
+std::shared_ptr<const TokenSet> DriveAccount::Tokens() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_tokens;
+}
+
+std::shared_ptr<const DriveUserInfo> DriveAccount::UserInfo() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_user_info;
+}
+
+std::wstring DriveAccount::Name() const {
+    std::shared_ptr<const DriveUserInfo> info = UserInfo();
+    return info ? info->id : std::wstring();
+}
+
+void DriveAccount::SetTokens(std::shared_ptr<const TokenSet> tokens) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_tokens.swap(tokens);
+}
+
+bool DriveAccount::ReplaceTokens(const std::shared_ptr<const TokenSet>& expected,
+                                 std::shared_ptr<const TokenSet> tokens) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_tokens != expected)
+        return false;
+    m_tokens.swap(tokens);
+    return true;
+}
+
+void DriveAccount::SetUserInfo(std::shared_ptr<const DriveUserInfo> info) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_user_info.swap(info);
+}
+
+void DriveAccount::SetIdentity(std::shared_ptr<const TokenSet> tokens,
+                               std::shared_ptr<const DriveUserInfo> info) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_tokens.swap(tokens);
+    m_user_info.swap(info);
+}
+
+HRESULT DriveAccount::GetAccessToken(std::wstring& token) {
+    RETURN_IF_FAILED(EnsureAccessToken(*this));
+    std::lock_guard<std::mutex> guard(m_lock);
+    RETURN_HR_IF(GD_E_UNEXPECTED, m_tokens == nullptr);
+    token = m_tokens->access_token;
+    return S_OK;
+}
+
+HRESULT EnsureAccessToken(DriveAccount& account) {
+    std::shared_ptr<const TokenSet> tokens = account.Tokens();
+    if (tokens == nullptr)
+        return SignInOrRefuse(account);
+    bool expired = true;
+    RETURN_IF_FAILED(ValidateAccessToken(*tokens, expired));
+    return expired ? RenewAccessToken(account) : S_OK;
+}
+
+HRESULT RefreshAccountTokens(DriveAccount& account, std::wstring* oauthError) {
+    return RunGuarded([&]() -> HRESULT {
+        std::shared_ptr<const TokenSet> current = account.Tokens();
+        RETURN_HR_IF_NULL(GD_E_MISSING, current);
+        auto renewed = std::make_shared<TokenSet>(*current);
+        RETURN_IF_FAILED(RefreshAccessToken(*renewed, oauthError));
+        account.ReplaceTokens(current, std::move(renewed));
+        return S_OK;
+    });
+}
+
+HRESULT RenewAccessToken(DriveAccount& account) {
+    std::wstring oauthError;
+    HRESULT hr = RefreshAccountTokens(account, &oauthError);
+    if (FAILED(hr) && !oauthError.empty())
+        return SignInOrRefuse(account); // revoked or expired refresh token
+    return hr;
+}
+
+HRESULT SignInAccount(DriveAccount& account) {
+    return RunGuarded([&]() -> HRESULT {
+        std::shared_ptr<TokenSet> tokens;
+        std::shared_ptr<DriveUserInfo> info;
+        HRESULT hr =
+            AuthorizeInteractive(account.ClientId(), account.ClientSecret(), kSignInScopes, tokens);
+        if (SUCCEEDED(hr))
+            hr = RunWithBackoff([&] { return GetUserInfo(tokens->access_token, info); });
+        if (FAILED(hr)) {
+            account.SetTokens(nullptr);
+            return hr;
+        }
+        // The account is its user: another user's consent must not take it over.
+        std::wstring name = account.Name();
+        RETURN_HR_IF(DRIVE_E_AUTH, !name.empty() && info->id != name);
+        account.SetIdentity(std::move(tokens), std::move(info));
+        return S_OK;
+    });
+}
+
+} // namespace gd

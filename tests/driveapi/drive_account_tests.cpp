@@ -1,0 +1,119 @@
+#include "driveapi/drive_account.h"
+
+#include "driveapi/drive_errors.h"
+#include "tests/driveapi/account_fixture.h"
+
+namespace gd {
+namespace {
+
+using test::AccountTest;
+using test::kAlice;
+using test::kAliceId;
+using test::kBob;
+using test::kBobId;
+
+TEST_F(AccountTest, WithoutTokensTheAccountSignsInAndLearnsItsUser) {
+    auto account = AccountTest::NewAccount();
+    EXPECT_TRUE(account->Name().empty());
+    m_consent.Script().user = kBob;
+    std::wstring token;
+    ASSERT_EQ(account->GetAccessToken(token), S_OK);
+
+    EXPECT_EQ(m_consent.Script().urls.size(), 1u);
+    EXPECT_EQ(account->Name(), kBobId);
+    ASSERT_TRUE(account->UserInfo());
+    EXPECT_FALSE(account->UserInfo()->name.empty());
+    ASSERT_TRUE(account->Tokens());
+    EXPECT_EQ(token, account->Tokens()->access_token);
+    EXPECT_EQ(account->Tokens()->client_id, test::kDemoClientId);
+    auto userinfo = test::RequestsTo("/oauth2/v2/userinfo");
+    ASSERT_EQ(userinfo.size(), 1u);
+    EXPECT_EQ(userinfo[0].headers["authorization"], "Bearer " + test::Utf8(token));
+}
+
+TEST_F(AccountTest, AGoodTokenIsOnlyChecked) {
+    auto account = SignedIn();
+    auto before = account->Tokens();
+    ASSERT_EQ(EnsureAccessToken(*account), S_OK);
+    EXPECT_EQ(account->Tokens(), before);
+    auto log = test::RequestLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].path, "/oauth2/v1/tokeninfo");
+    EXPECT_TRUE(m_consent.Script().urls.empty());
+}
+
+TEST_F(AccountTest, AnExpiredTokenIsRefreshed) {
+    auto account = SignedIn();
+    auto before = account->Tokens();
+    ControlTokens(R"({"expire_all": true})");
+    ASSERT_EQ(EnsureAccessToken(*account), S_OK);
+
+    auto after = account->Tokens();
+    ASSERT_TRUE(after);
+    EXPECT_NE(after->access_token, before->access_token);
+    EXPECT_EQ(after->refresh_token, before->refresh_token);
+    EXPECT_NE(test::RequestsTo("/oauth2/v3/token").at(0).body.find("grant_type=refresh_token"),
+              std::string::npos);
+    EXPECT_TRUE(m_consent.Script().urls.empty());
+    bool expired = true;
+    ASSERT_EQ(ValidateAccessToken(*after, expired), S_OK);
+    EXPECT_FALSE(expired);
+}
+
+TEST_F(AccountTest, ARefusedRefreshFallsBackToSigningInTheSameUser) {
+    auto account = SignedIn();
+    auto before = account->Tokens();
+    ControlTokens(R"({"revoke": "all"})"); // its access token goes with it
+    ASSERT_EQ(EnsureAccessToken(*account), S_OK);
+
+    EXPECT_EQ(m_consent.Script().urls.size(), 1u);
+    EXPECT_EQ(account->Name(), kAliceId);
+    ASSERT_TRUE(account->Tokens());
+    EXPECT_NE(account->Tokens()->refresh_token, before->refresh_token);
+}
+
+TEST_F(AccountTest, ASignInAsAnotherUserIsRefusedAndChangesNothing) {
+    auto account = SignedIn(kAlice);
+    auto tokens = account->Tokens();
+    auto info = account->UserInfo();
+    ControlTokens(R"({"revoke": "all"})");
+    m_consent.Script().user = kBob;
+    EXPECT_EQ(EnsureAccessToken(*account), DRIVE_E_AUTH);
+    EXPECT_EQ(SignInAccount(*account), DRIVE_E_AUTH);
+    EXPECT_EQ(account->Tokens(), tokens);
+    EXPECT_EQ(account->UserInfo(), info);
+}
+
+TEST_F(AccountTest, AFailedSignInKeepsACancellationAndDropsTheTokens) {
+    struct Case {
+        const char* decision; // nullptr: no sign-in installed (no host)
+        bool signedIn;
+        HRESULT expected;
+    } cases[] = {
+        {"deny", false, GD_E_CANCELLED}, {"close", false, GD_E_CANCELLED},
+        {"deny", true, GD_E_CANCELLED},  {"close", true, GD_E_CANCELLED},
+        {nullptr, false, DRIVE_E_AUTH},  {nullptr, true, DRIVE_E_AUTH},
+    };
+    for (const Case& c : cases) {
+        test::ResetEmulator();
+        auto account = c.signedIn ? SignedIn() : NewAccount();
+        ControlTokens(R"({"revoke": "all"})");
+        InteractiveSignIn installed;
+        if (c.decision)
+            m_consent.Script().decision = c.decision;
+        else
+            installed = SetInteractiveSignIn(nullptr);
+        std::wstring token;
+        HRESULT hr = account->GetAccessToken(token);
+        if (!c.decision)
+            SetInteractiveSignIn(installed);
+        EXPECT_EQ(hr, c.expected) << (c.decision ? c.decision : "no host") << c.signedIn;
+        EXPECT_FALSE(account->Tokens());
+        EXPECT_TRUE(token.empty());
+        // The account stays who it was: the next sign-in must be the same user.
+        EXPECT_EQ(account->Name(), c.signedIn ? kAliceId : L"");
+    }
+}
+
+} // namespace
+} // namespace gd
