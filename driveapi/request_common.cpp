@@ -1,5 +1,7 @@
 #include "driveapi/request_common.h"
 
+#include "auth/endpoints.h"
+#include "errors/check.h"
 #include "errors/codes.h"
 #include "http/encoding.h"
 
@@ -31,6 +33,49 @@ std::string_view BodyText(const MemoryStream& body) {
     return {reinterpret_cast<const char*>(body.Data()), body.GetSize()};
 }
 
+RequestRunner RunWithToken(std::wstring token) {
+    return [token = std::move(token)](const RequestKind& kind) { return kind(token); };
+}
+
+HRESULT SplitUrl(const std::wstring& url, UrlParts& parts) {
+    return RunGuarded([&]() -> HRESULT {
+        URL_COMPONENTSW components{};
+        components.dwStructSize = sizeof(components);
+        components.dwHostNameLength = components.dwUrlPathLength = components.dwExtraInfoLength = 1;
+        RETURN_HR_IF(E_INVALIDARG,
+                     url.empty() || !InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()),
+                                                       0, &components));
+        RETURN_HR_IF(E_INVALIDARG,
+                     components.lpszHostName == nullptr || components.dwHostNameLength == 0);
+        parts.scheme = components.nScheme;
+        parts.host.assign(components.lpszHostName, components.dwHostNameLength);
+        parts.port = components.nPort;
+        parts.object.assign(components.lpszUrlPath ? components.lpszUrlPath : L"",
+                            components.dwUrlPathLength);
+        if (components.lpszExtraInfo)
+            parts.object.append(components.lpszExtraInfo, components.dwExtraInfoLength);
+        parts.object = parts.object.substr(0, parts.object.find(L'#'));
+        if (parts.object.empty())
+            parts.object = L"/";
+        return S_OK;
+    });
+}
+
+bool IsEmulatorHost(const UrlParts& parts) {
+    auto emulator = EmulatorEndpoint();
+    return emulator && parts.scheme == INTERNET_SCHEME_HTTP &&
+           _wcsicmp(emulator->host.c_str(), parts.host.c_str()) == 0 &&
+           emulator->port == parts.port;
+}
+
+bool IsLoopbackUnderOverride(const UrlParts& parts) {
+    if (parts.scheme != INTERNET_SCHEME_HTTP || !EmulatorEndpoint())
+        return false;
+    std::wstring host =
+        parts.host.find(L':') != std::wstring::npos ? L"[" + parts.host + L"]" : parts.host;
+    return ParseEmulatorHost(host + L":" + std::to_wstring(parts.port)).has_value();
+}
+
 bool ParseJsonObject(std::string_view text, rapidjson::Document& document) {
     // RapidJSON wants a terminated text.
     std::string copy(text);
@@ -38,13 +83,17 @@ bool ParseJsonObject(std::string_view text, rapidjson::Document& document) {
     return !document.HasParseError() && document.IsObject();
 }
 
+std::wstring FromUtf8Value(const rapidjson::Value& value) {
+    if (!value.IsString())
+        return {};
+    return FromUtf8({value.GetString(), value.GetStringLength()});
+}
+
 std::wstring WideMember(const rapidjson::Value& object, const char* name) {
     if (!object.IsObject())
         return {};
     auto member = object.FindMember(name);
-    if (member == object.MemberEnd() || !member->value.IsString())
-        return {};
-    return FromUtf8({member->value.GetString(), member->value.GetStringLength()});
+    return member == object.MemberEnd() ? std::wstring() : FromUtf8Value(member->value);
 }
 
 } // namespace gd

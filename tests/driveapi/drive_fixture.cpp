@@ -4,6 +4,9 @@
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
+#include <string>
+
 namespace gd::test {
 
 void DriveTest::SetUp() {
@@ -24,7 +27,7 @@ std::wstring DriveTest::IssueToken(const char* user) {
     return FromUtf8(ControlMember(answer, "access_token"));
 }
 
-std::string DriveTest::ControlMember(const std::string& json, const char* name) {
+std::string ControlMember(const std::string& json, const char* name) {
     rapidjson::Document document;
     document.Parse(json.c_str());
     if (document.HasParseError() || !document.IsObject())
@@ -37,6 +40,30 @@ std::string DriveTest::ControlMember(const std::string& json, const char* name) 
     if (member->value.IsInt64())
         return std::to_string(member->value.GetInt64());
     return {};
+}
+
+std::vector<LoggedRequest> RequestLogFrom(size_t first) {
+    auto log = RequestLog();
+    log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(std::min(first, log.size())));
+    return log;
+}
+
+std::wstring SeedId(const char* name) {
+    std::wstring id = FromUtf8(name);
+    id.resize(33, L'_');
+    return id;
+}
+
+std::wstring CreatePatternFile(long long size) {
+    std::string answer =
+        EmulatorControl(L"POST", L"/_emu/files",
+                        R"({"title": "pattern.bin", "size": )" + std::to_string(size) + "}");
+    return FromUtf8(ControlMember(answer, "id"));
+}
+
+std::string ContentSha256(const std::wstring& id) {
+    std::wstring path = L"/_emu/files/" + id + L"/content-sha256";
+    return ControlMember(EmulatorControl(L"GET", path.c_str()), "sha256");
 }
 
 } // namespace gd::test

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace gd::test {
 
@@ -17,10 +18,23 @@ protected:
 
     // Alice's access token by default.
     static std::wstring IssueToken(const char* user = "alice.emulator@example.com");
-    // A member of a control answer's JSON object, as text.
-    static std::string ControlMember(const std::string& json, const char* name);
 
     std::wstring m_token;
 };
+
+// A member of a control answer's JSON object, as text.
+std::string ControlMember(const std::string& json, const char* name);
+// The request log from entry first on.
+std::vector<LoggedRequest> RequestLogFrom(size_t first);
+// A seeded id: the name padded with "_" to 33 characters.
+std::wstring SeedId(const char* name);
+// A file of size pattern bytes (byte i = i % 251) in Alice's root; its id.
+std::wstring CreatePatternFile(long long size);
+// The emulator's SHA-256 of a file's content.
+std::string ContentSha256(const std::wstring& id);
+// Byte i of the pattern.
+inline unsigned char PatternByte(long long i) {
+    return static_cast<unsigned char>(i % 251);
+}
 
 } // namespace gd::test

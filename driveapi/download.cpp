@@ -1,0 +1,265 @@
+#include "driveapi/download.h"
+
+#include "auth/endpoints.h"
+#include "driveapi/drive_errors.h"
+#include "errors/check.h"
+#include "http/memory_stream.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace gd {
+
+namespace {
+
+constexpr DWORD kSkipBuffer = 64 * 1024;
+constexpr DWORD kRangeNotSatisfiable = 416;
+
+bool EndsWithDomain(const std::wstring& host, const wchar_t* domain) {
+    size_t length = std::wcslen(domain);
+    if (host.size() == length)
+        return _wcsicmp(host.c_str(), domain) == 0;
+    return host.size() > length && host[host.size() - length - 1] == L'.' &&
+           _wcsicmp(host.c_str() + host.size() - length, domain) == 0;
+}
+
+// "bytes a-b/n": a, or -1 when absent or malformed.
+std::int64_t ContentRangeStart(const InetRequest& request) {
+    std::wstring text;
+    if (FAILED(request.QueryHeader(HTTP_QUERY_CONTENT_RANGE, text)))
+        return -1;
+    std::int64_t first = -1;
+    if (std::swscanf(text.c_str(), L"bytes %lld-", &first) != 1)
+        return -1;
+    return first;
+}
+
+std::int64_t ContentRangeLength(const InetRequest& request) {
+    std::wstring text;
+    if (FAILED(request.QueryHeader(HTTP_QUERY_CONTENT_RANGE, text)))
+        return -1;
+    long long first = 0, last = 0;
+    if (std::swscanf(text.c_str(), L"bytes %lld-%lld", &first, &last) != 2 || last < first)
+        return -1;
+    return last - first + 1;
+}
+
+std::int64_t ContentLength(const InetRequest& request) {
+    std::wstring text;
+    if (FAILED(request.QueryHeader(HTTP_QUERY_CONTENT_LENGTH, text)))
+        return -1;
+    long long length = -1;
+    return std::swscanf(text.c_str(), L"%lld", &length) == 1 ? length : -1;
+}
+
+HRESULT ReadErrorBody(InetRequest& request, HRESULT status) {
+    MemoryStream body;
+    ULONGLONG total = 0;
+    HRESULT read = request.ReadResponse(body, total);
+    if (FAILED(read) && CodeOf(read) != CodeOf(INET_E_END_OF_DATA))
+        return status;
+    return MapDriveError(status, BodyText(body));
+}
+
+// The body of an accepted answer: all that was announced, up to wanted bytes.
+HRESULT ReadRangeBody(InetRequest& request, std::int64_t announced, void* buffer,
+                      std::int64_t wanted, DWORD& read) {
+    BufferView view(buffer, static_cast<size_t>(wanted));
+    ULONGLONG total = 0;
+    HRESULT hr = request.ReadResponse(view, total);
+    read = static_cast<DWORD>(total);
+    std::int64_t expected = announced < 0 ? wanted : std::min(announced, wanted);
+    if (static_cast<std::int64_t>(total) >= expected)
+        return S_OK;
+    return FAILED(hr) && CodeOf(hr) != CodeOf(INET_E_END_OF_DATA) ? hr : DRIVE_E_RANGE_CUT_OFF;
+}
+
+HRESULT OpenConnection(RangeConnection& connection, const Endpoint& endpoint) {
+    if (connection.connection.IsOpen())
+        return S_OK;
+    connection.Close();
+    RETURN_IF_FAILED(
+        connection.session.Open(kDriveUserAgent, nullptr, nullptr, INTERNET_OPEN_TYPE_PRECONFIG));
+    return connection.connection.Open(connection.session, INTERNET_SERVICE_HTTP,
+                                      endpoint.host.c_str(), endpoint.port);
+}
+
+} // namespace
+
+HRESULT ReadRange(const std::wstring& token, const DriveFile& file, std::int64_t first,
+                  std::int64_t end, void* buffer, DWORD& read, RangeConnection& connection) {
+    read = 0;
+    RETURN_HR_IF(GD_E_INVALID_ARG, token.empty() || buffer == nullptr || end <= first || first < 0);
+    RETURN_IF_FAILED(CheckFileId(file.id));
+    return RunGuarded([&]() -> HRESULT {
+        Endpoint endpoint = DriveApiEndpoint();
+        RETURN_IF_FAILED(OpenConnection(connection, endpoint));
+        std::wstring path = L"/drive/v3/files/" + file.id + L"?alt=media";
+        std::wstring range = L"bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(end - 1);
+        InetRequest request;
+        RETURN_IF_FAILED(
+            request.Open(connection.connection, L"GET", path.c_str(), endpoint.secure));
+        RETURN_IF_FAILED(request.AddHeader(L"Authorization", BearerValue(token).c_str()));
+        RETURN_IF_FAILED(request.AddHeader(L"Range", range.c_str()));
+        RETURN_IF_FAILED(request.Send(nullptr, nullptr, 0));
+
+        DWORD status = 0;
+        RETURN_IF_FAILED(request.QueryNumber(HTTP_QUERY_STATUS_CODE, status));
+        if (status == kRangeNotSatisfiable)
+            return S_OK; // at or past the end: nothing more to read
+        if (status == HTTP_STATUS_PARTIAL_CONTENT) {
+            RETURN_HR_IF(GD_E_UNEXPECTED, ContentRangeStart(request) != first);
+            return ReadRangeBody(request, ContentRangeLength(request), buffer, end - first, read);
+        }
+        if (status == HTTP_STATUS_OK) {
+            // The whole content: only usable when it starts where we asked.
+            RETURN_HR_IF(GD_E_UNEXPECTED, first != 0);
+            HRESULT hr = ReadRangeBody(request, ContentLength(request), buffer, end, read);
+            connection.Close(); // the rest of the body is left unread
+            return hr;
+        }
+        HRESULT code = request.StatusToResult();
+        return ReadErrorBody(request, FAILED(code) ? code : GD_E_UNEXPECTED);
+    });
+}
+
+DriveRangeReader::DriveRangeReader(RequestRunner runner, std::shared_ptr<DriveFile> file)
+    : m_runner(std::move(runner)), m_file(std::move(file)) {}
+
+HRESULT DriveRangeReader::ReadOnce(BYTE* buffer, std::int64_t end, DWORD& read) {
+    HRESULT hr = m_runner([&](const std::wstring& token) {
+        return ReadRange(token, *m_file, m_position, end, buffer, read, m_connection);
+    });
+    if (FAILED(hr))
+        m_connection.Close(); // never reuse a connection in an unknown state
+    return hr;
+}
+
+HRESULT DriveRangeReader::Read(void* buffer, DWORD count, DWORD* read) {
+    RETURN_HR_IF_NULL(E_POINTER, buffer);
+    RETURN_HR_IF(GD_E_INVALID_ARG, count == 0);
+    RETURN_HR_IF(GD_E_MISSING, !m_file || !m_runner);
+    DWORD ignored = 0;
+    DWORD& total = read ? *read : ignored;
+    total = 0;
+    std::int64_t end = m_position + count;
+    BYTE* bytes = static_cast<BYTE*>(buffer);
+    bool retried = false;
+    while (total < count) {
+        DWORD got = 0;
+        HRESULT hr = ReadOnce(bytes + total, end, got);
+        total += got;
+        m_position += got;
+        if (hr == DRIVE_E_RANGE_CUT_OFF && !retried) {
+            retried = true; // once more, from where the cut left us
+            continue;
+        }
+        RETURN_IF_FAILED(hr);
+        // A whole answer shorter than asked ends at the end of the content.
+        if (got == 0 || m_position < end)
+            break;
+    }
+    return S_OK;
+}
+
+HRESULT DriveRangeReader::Skip(ULONGLONG count, ULONGLONG* skipped) {
+    RETURN_HR_IF(GD_E_MISSING, !m_file);
+    std::int64_t size = m_file->item ? m_file->item->file_size : 0;
+    std::int64_t left = std::max<std::int64_t>(0, size - m_position);
+    ULONGLONG moved = std::min<ULONGLONG>(count, static_cast<ULONGLONG>(left));
+    m_position += static_cast<std::int64_t>(moved);
+    if (skipped)
+        *skipped = moved;
+    return S_OK;
+}
+
+bool MayCarryToken(const std::wstring& link) {
+    UrlParts parts;
+    if (FAILED(SplitUrl(link, parts)))
+        return false;
+    if (parts.scheme == INTERNET_SCHEME_HTTPS)
+        return EndsWithDomain(parts.host, L"google.com") ||
+               EndsWithDomain(parts.host, L"googleapis.com");
+    return IsEmulatorHost(parts);
+}
+
+HRESULT DriveLinkReader::Open(const std::wstring& link, const std::wstring& token) {
+    RETURN_HR_IF(GD_E_INVALID_ARG, link.empty());
+    return RunGuarded([&]() -> HRESULT {
+        auto client = std::make_unique<InetClient>();
+        client->SetUserAgent(kDriveUserAgent);
+        if (!token.empty() && MayCarryToken(link))
+            client->SetExtraHeaders(BearerHeaderLine(token));
+        RETURN_IF_FAILED(client->OpenUrl(link.c_str(), RequestMode::Get));
+        DWORD status = client->LastStatus();
+        if (status >= 300) {
+            HRESULT code = client->Request().StatusToResult();
+            return ReadErrorBody(client->Request(), FAILED(code) ? code : GD_E_UNEXPECTED);
+        }
+        m_client = std::move(client);
+        return S_OK;
+    });
+}
+
+HRESULT DriveLinkReader::Read(void* buffer, DWORD count, DWORD* read) {
+    RETURN_HR_IF_NULL(E_POINTER, buffer);
+    RETURN_HR_IF(GD_E_MISSING, !m_client);
+    DWORD ignored = 0;
+    DWORD& total = read ? *read : ignored;
+    total = 0;
+    BYTE* bytes = static_cast<BYTE*>(buffer);
+    while (total < count) {
+        DWORD got = 0;
+        HRESULT hr = m_client->ReadInto(bytes + total, count - total, got);
+        total += got;
+        if (FAILED(hr) && CodeOf(hr) == CodeOf(INET_E_END_OF_DATA))
+            break;
+        RETURN_IF_FAILED(hr);
+        if (got == 0)
+            break;
+    }
+    return S_OK;
+}
+
+HRESULT DriveLinkReader::Skip(ULONGLONG count, ULONGLONG* skipped) {
+    RETURN_HR_IF(GD_E_MISSING, !m_client);
+    return RunGuarded([&]() -> HRESULT {
+        std::vector<BYTE> scratch(kSkipBuffer);
+        ULONGLONG total = 0;
+        HRESULT hr = S_OK;
+        while (total < count) {
+            DWORD step = static_cast<DWORD>(std::min<ULONGLONG>(kSkipBuffer, count - total));
+            DWORD got = 0;
+            hr = Read(scratch.data(), step, &got);
+            total += got;
+            if (FAILED(hr) || got == 0)
+                break;
+        }
+        if (skipped)
+            *skipped = total;
+        return hr;
+    });
+}
+
+HRESULT OpenDriveReader(const RequestRunner& runner, std::shared_ptr<DriveFile> file,
+                        std::unique_ptr<DriveReader>& reader) {
+    RETURN_HR_IF(GD_E_INVALID_ARG, !file || !file->item);
+    return RunGuarded([&]() -> HRESULT {
+        if (!file->item->download_url.empty()) {
+            RETURN_IF_FAILED(CheckFileId(file->id));
+            reader = std::make_unique<DriveRangeReader>(runner, file);
+            return S_OK;
+        }
+        const std::wstring& link = file->item->pdf_export_link;
+        RETURN_HR_IF(GD_E_INVALID_ARG, link.empty());
+        auto linkReader = std::make_unique<DriveLinkReader>();
+        RETURN_IF_FAILED(
+            runner([&](const std::wstring& token) { return linkReader->Open(link, token); }));
+        reader = std::move(linkReader);
+        return S_OK;
+    });
+}
+
+} // namespace gd

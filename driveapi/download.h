@@ -1,0 +1,84 @@
+// Reading a Drive file's content: ranged requests on one kept connection for
+// binary files, the PDF export link for Google-native documents.
+#pragma once
+
+#include "driveapi/drive_item.h"
+#include "driveapi/request_common.h"
+#include "errors/codes.h"
+#include "http/inet_client.h"
+#include "http/inet_handles.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace gd {
+
+// A ranged body cut off before its announced end: a failure, never the end.
+constexpr HRESULT DRIVE_E_RANGE_CUT_OFF = MakeWin32Failure(ERROR_INTERNET_CONNECTION_RESET);
+
+// The session and connection kept between the ranges of one reader.
+struct RangeConnection {
+    InetSession session;
+    InetConnection connection;
+    void Close() {
+        connection.Close();
+        session.Close();
+    }
+};
+
+// GET of bytes [first, end) of the file's media. A range at or past the end
+// (416) reads 0 bytes with success; a 206 must start at first; a body shorter
+// than announced gives DRIVE_E_RANGE_CUT_OFF.
+HRESULT ReadRange(const std::wstring& token, const DriveFile& file, std::int64_t first,
+                  std::int64_t end, void* buffer, DWORD& read, RangeConnection& connection);
+
+class DriveReader {
+public:
+    virtual ~DriveReader() = default;
+    virtual HRESULT Read(void* buffer, DWORD count, DWORD* read) = 0;
+    virtual HRESULT Skip(ULONGLONG count, ULONGLONG* skipped) = 0;
+};
+
+class DriveRangeReader : public DriveReader {
+public:
+    DriveRangeReader(RequestRunner runner, std::shared_ptr<DriveFile> file);
+
+    HRESULT Read(void* buffer, DWORD count, DWORD* read) override;
+    // Moves the position only, up to the file's known size.
+    HRESULT Skip(ULONGLONG count, ULONGLONG* skipped) override;
+    std::int64_t Position() const { return m_position; }
+
+private:
+    HRESULT ReadOnce(BYTE* buffer, std::int64_t end, DWORD& read);
+
+    RequestRunner m_runner;
+    std::shared_ptr<DriveFile> m_file;
+    std::int64_t m_position = 0;
+    RangeConnection m_connection;
+};
+
+class DriveLinkReader : public DriveReader {
+public:
+    // Opens the link; the bearer token goes only to a Google host over HTTPS
+    // or to the emulator under the override.
+    HRESULT Open(const std::wstring& link, const std::wstring& token);
+
+    HRESULT Read(void* buffer, DWORD count, DWORD* read) override;
+    // Reads through a fixed 64 KiB buffer.
+    HRESULT Skip(ULONGLONG count, ULONGLONG* skipped) override;
+
+private:
+    std::unique_ptr<InetClient> m_client;
+};
+
+// Whether a link may receive the bearer token.
+bool MayCarryToken(const std::wstring& link);
+
+// A range reader when the file has a download URL, else a link reader on its
+// PDF export link, else 0x82220001.
+HRESULT OpenDriveReader(const RequestRunner& runner, std::shared_ptr<DriveFile> file,
+                        std::unique_ptr<DriveReader>& reader);
+
+} // namespace gd

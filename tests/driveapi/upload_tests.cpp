@@ -1,0 +1,186 @@
+#include "driveapi/drive_errors.h"
+#include "driveapi/files.h"
+#include "driveapi/upload.h"
+#include "http/encoding.h"
+#include "tests/driveapi/drive_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace gd {
+namespace {
+
+using test::AddFault;
+using test::ContentSha256;
+using test::CreatePatternFile;
+using test::DriveTest;
+using test::EmulatorControl;
+using test::PatternByte;
+using test::RequestLog;
+using test::SeedId;
+
+TEST(WriteMetadataJson, WritesMembersByteForByte) {
+    DriveFile parent{L"0AEmuAliceRootUk9PVA", nullptr};
+    struct Case {
+        const DriveFile* parent;
+        std::wstring title, description, mime;
+        std::string expected;
+    } cases[] = {
+        {&parent, L"a.pdf", L"", L"",
+         R"({"title": "a.pdf","parents": [{"kind": "drive#parentReference","id": "0AEmuAliceRootUk9PVA","isRoot": false}]})"},
+        {&parent, L"", L"", L"",
+         R"({"parents": [{"kind": "drive#parentReference","id": "0AEmuAliceRootUk9PVA","isRoot": false}]})"},
+        {nullptr, L"", L"", L"application/pdf", R"({"mimeType": "application/pdf"})"},
+        {nullptr, L"", L"d", L"m", R"({"description": "d","mimeType": "m"})"},
+        {nullptr, L"Report \"Q3\" \\ \t\x01", L"", L"",
+         R"({"title": "Report \"Q3\" \\ \t\u0001"})"},
+        {nullptr, L"\u00dcber \u6771\u4eac \U0001F600", L"", L"",
+         "{\"title\": \"\xc3\x9c"
+         "ber \xe6\x9d\xb1\xe4\xba\xac \xf0\x9f\x98\x80\"}"},
+    };
+    for (const Case& c : cases) {
+        std::string body;
+        ASSERT_EQ(WriteMetadataJson(c.parent, c.title, c.description, c.mime, body), S_OK);
+        EXPECT_EQ(body, c.expected);
+    }
+    std::string body = "unchanged";
+    EXPECT_EQ(WriteMetadataJson(nullptr, L"", L"", L"", body), static_cast<HRESULT>(0x82220001));
+    EXPECT_EQ(body, "unchanged");
+}
+
+TEST_F(DriveTest, CreateFileMetadataSendsTheBodyAndReadsTheNewEntry) {
+    DriveFile parent{SeedId("1aliceProjects"), nullptr};
+    std::wstring title = L"Q\"3\" \u00dcberblick \U0001F600.pdf";
+    std::shared_ptr<DriveFile> file;
+    ASSERT_EQ(CreateFileMetadata(m_token, &parent, title, L"notes", L"application/pdf", file),
+              S_OK);
+    ASSERT_TRUE(file && file->item);
+    EXPECT_FALSE(file->id.empty());
+    EXPECT_EQ(file->item->title, title);
+    EXPECT_EQ(file->item->parent_id, parent.id);
+    EXPECT_EQ(file->item->description, L"notes");
+
+    auto log = RequestLog();
+    ASSERT_EQ(log.size(), 1u);
+    std::string expected;
+    ASSERT_EQ(WriteMetadataJson(&parent, title, L"notes", L"application/pdf", expected), S_OK);
+    EXPECT_EQ(log[0].method, "POST");
+    EXPECT_EQ(log[0].path, "/drive/v2/files");
+    EXPECT_EQ(log[0].body, expected);
+    EXPECT_EQ(log[0].headers["content-length"], std::to_string(expected.size()));
+    EXPECT_EQ(log[0].headers["content-type"], "application/json; charset=UTF-8");
+
+    DriveFile missing{SeedId("1aliceNoSuchFolder"), nullptr};
+    EXPECT_EQ(CreateFileMetadata(m_token, &missing, L"x", L"", L"", file), DRIVE_E_NOT_FOUND);
+    AddFault(R"({"path": "/drive/v2/files", "method": "POST", "status": 200, "body": "<html>"})");
+    EXPECT_EQ(CreateFileMetadata(m_token, nullptr, L"x", L"", L"", file), DRIVE_E_PARSE_ERROR);
+    AddFault(R"({"path": "/drive/v2/files", "method": "POST", "status": 403,
+                 "reason": "insufficientFilePermissions"})");
+    EXPECT_EQ(CreateFileMetadata(m_token, nullptr, L"x", L"", L"", file),
+              DRIVE_E_INSUFFICIENT_PERMISSIONS);
+}
+
+class UploadTest : public DriveTest {
+protected:
+    // Uploads size pattern bytes in chunks of chunk bytes.
+    HRESULT Upload(const std::wstring& id, long long size, DWORD chunk) {
+        std::unique_ptr<DriveUploadWriter> writer;
+        HRESULT hr = OpenUpload(RunWithToken(m_token), DriveFile{id, nullptr}, size, writer);
+        if (FAILED(hr))
+            return hr;
+        std::vector<BYTE> buffer(chunk);
+        for (long long done = 0; done < size;) {
+            DWORD count = static_cast<DWORD>(std::min<long long>(chunk, size - done));
+            for (DWORD i = 0; i < count; ++i)
+                buffer[i] = PatternByte(done + i);
+            DWORD written = 0;
+            hr = writer->Write(buffer.data(), count, &written);
+            if (FAILED(hr))
+                return hr;
+            done += written;
+        }
+        return writer->Finish();
+    }
+};
+
+TEST_F(UploadTest, ContentArrivesByteForByte) {
+    for (long long size : {0LL, 5LL * 1024 * 1024 + 17}) {
+        size_t mark = RequestLog().size();
+        std::wstring target = SeedId("1aliceWelcome");
+        std::wstring reference = CreatePatternFile(size);
+        ASSERT_EQ(Upload(target, size, 64 * 1024 + 3), S_OK) << size;
+        EXPECT_EQ(ContentSha256(target), ContentSha256(reference)) << size;
+
+        auto log = test::RequestLogFrom(mark);
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_EQ(log[0].method, "PUT");
+        EXPECT_EQ(log[0].path,
+                  "/upload/drive/v2/files/" + ToUtf8(target) + "?uploadType=resumable");
+        EXPECT_EQ(log[0].headers["x-upload-content-length"], std::to_string(size));
+        EXPECT_EQ(log[0].headers["x-upload-content-type"], "application/octet-stream");
+        EXPECT_EQ(log[0].headers["content-length"], "0");
+        EXPECT_EQ(log[1].method, "PUT");
+        EXPECT_NE(log[1].path.find("upload_id="), std::string::npos);
+        EXPECT_EQ(log[1].headers["content-length"], std::to_string(size));
+        EXPECT_EQ(log[1].headers["authorization"], "Bearer " + ToUtf8(m_token));
+    }
+}
+
+TEST_F(UploadTest, TheSessionUrlKeepsItsOwnHostAndPort) {
+    // Sessions on another loopback name of the emulator: the content goes there.
+    EmulatorControl(L"POST", L"/_emu/drive", R"({"session_base": "http://localhost:{http}"})");
+    std::wstring target = SeedId("1aliceWelcome");
+    ASSERT_EQ(Upload(target, 1000, 300), S_OK);
+    EXPECT_EQ(ContentSha256(target), ContentSha256(CreatePatternFile(1000)));
+    EXPECT_NE(RequestLog().back().headers["host"].find("localhost"), std::string::npos);
+}
+
+TEST_F(UploadTest, SessionUrlsOffTheMachineOrInClearTextAreRefused) {
+    test::ServerAddress address = test::EmulatorAddress("http");
+    std::wstring port = std::to_wstring(address.port);
+    const std::wstring refused[] = {
+        L"http://upload.example.com/upload?upload_id=1",
+        L"ftp://127.0.0.1:" + port + L"/upload",
+        L"http://10.0.0.1:" + port + L"/upload",
+        L"not a url",
+        L"",
+    };
+    for (const std::wstring& url : refused) {
+        std::unique_ptr<DriveUploadWriter> writer;
+        EXPECT_EQ(BeginContentUpload(m_token, url, 10, writer), E_INVALIDARG) << ToUtf8(url);
+        EXPECT_FALSE(writer);
+    }
+    std::wstring local = L"http://127.0.0.1:" + port + L"/upload/drive/v2/files/x";
+    SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr);
+    std::unique_ptr<DriveUploadWriter> writer;
+    EXPECT_EQ(BeginContentUpload(m_token, local, 10, writer), E_INVALIDARG);
+    EXPECT_TRUE(RequestLog().empty());
+}
+
+TEST_F(UploadTest, ShortOrOverlongContentNeverCommits) {
+    std::wstring target = SeedId("1aliceWelcome");
+    std::string before = ContentSha256(target);
+    std::unique_ptr<DriveUploadWriter> writer;
+    ASSERT_EQ(OpenUpload(RunWithToken(m_token), DriveFile{target, nullptr}, 100, writer), S_OK);
+    BYTE data[120] = {};
+    DWORD written = 0;
+    EXPECT_EQ(writer->Write(data, 120, &written), static_cast<HRESULT>(0x82220001));
+    ASSERT_EQ(writer->Write(data, 60, &written), S_OK);
+    EXPECT_TRUE(FAILED(writer->Finish()));
+    writer.reset();
+    // The next request must not complete the abandoned body.
+    EXPECT_EQ(ContentSha256(target), before);
+    std::shared_ptr<DriveFile> after;
+    ASSERT_EQ(GetFile(m_token, target, after), S_OK);
+    EXPECT_EQ(ContentSha256(target), before);
+
+    DriveFile folder{SeedId("1aliceProjects"), nullptr};
+    EXPECT_TRUE(FAILED(OpenUpload(RunWithToken(m_token), folder, 10, writer)));
+    EXPECT_EQ(OpenUpload(RunWithToken(m_token), DriveFile{L"x/../y", nullptr}, 10, writer),
+              static_cast<HRESULT>(0x82220001));
+}
+
+} // namespace
+} // namespace gd
