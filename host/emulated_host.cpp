@@ -269,7 +269,7 @@ HRESULT EmulatedHost::Subscribe(long event_id, Lumo::ILumoEventSink* sink, long)
 
 HRESULT EmulatedHost::FireEvent(const std::wstring& name, IUnknown* source, IUnknown* event) {
     const long id = m_strings->NameId(name);
-    return m_ui.Run([&] {
+    return OnUi([&] {
         std::vector<ComPtr<Lumo::ILumoEventSink>> sinks;
         {
             std::lock_guard<std::mutex> guard(m_lock);
@@ -293,14 +293,13 @@ HRESULT EmulatedHost::CustomizeCmdBars(ComPtr<HostCmdBars>* bars) {
 HRESULT EmulatedHost::ExecuteCommand(const std::wstring& name) {
     ComPtr<HostCommand> command = m_uix->FindCommand(name);
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command || !command->m_handler);
-    return m_ui.Run([&] { return command->m_handler->Execute(0, command.Get(), 0, nullptr); });
+    return OnUi([&] { return command->m_handler->Execute(0, command.Get(), 0, nullptr); });
 }
 
 HRESULT EmulatedHost::CommandState(const std::wstring& name, long* state) {
     ComPtr<HostCommand> command = m_uix->FindCommand(name);
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command || !command->m_handler);
-    return m_ui.Run(
-        [&] { return command->m_handler->UpdateState(command.Get(), 0, nullptr, state); });
+    return OnUi([&] { return command->m_handler->UpdateState(command.Get(), 0, nullptr, state); });
 }
 
 void EmulatedHost::ScriptAnswers(std::initializer_list<long> answers) {

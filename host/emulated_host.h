@@ -3,7 +3,9 @@
 // what the plug-in asked of it and answers message boxes from a script.
 #pragma once
 
+#include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -76,6 +78,16 @@ public:
     AfsHost& Afs() { return *m_afs.Get(); }
     UixHost& Uix() { return *m_uix.Get(); }
 
+    // How long the driver calls below wait for the UI thread (INFINITE at
+    // first); tests set a deadline so that a stuck plug-in fails instead of
+    // hanging. Work that outlives its wait still runs, so a timeout ends a test.
+    void SetCallTimeout(DWORD timeout) { m_call_timeout = timeout; }
+    DWORD CallTimeout() const { return m_call_timeout; }
+    // Runs work on the UI thread within the call timeout.
+    HRESULT OnUi(std::function<HRESULT()> work) {
+        return m_ui.Run(std::move(work), m_call_timeout);
+    }
+
     // Calls every sink subscribed to the named event; on the UI thread.
     HRESULT FireEvent(const std::wstring& name, IUnknown* source, IUnknown* event);
     // Builds fresh command bars and lets the plug-ins customize them, as the
@@ -114,6 +126,7 @@ private:
     std::vector<MessageRecord> m_messages;
     std::vector<OpenRecord> m_opens;
     std::vector<SaveRecord> m_saves;
+    std::atomic<DWORD> m_call_timeout{INFINITE};
     bool m_has_document = true;
     HRESULT m_open_result = S_OK;
     HRESULT m_save_result = S_OK;

@@ -12,7 +12,7 @@ LoadedPlugin::~LoadedPlugin() {
 
 HRESULT LoadedPlugin::Load(const std::wstring& path) {
     RETURN_HR_IF(E_UNEXPECTED, m_module != nullptr);
-    return m_host->Ui().Run([&]() -> HRESULT {
+    return m_host->OnUi([&]() -> HRESULT {
         m_module = LoadLibraryW(path.c_str());
         RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), m_module == nullptr);
         auto get_plugin = reinterpret_cast<Lumo::LUME_GetPluginProc>(
@@ -24,24 +24,24 @@ HRESULT LoadedPlugin::Load(const std::wstring& path) {
 
 HRESULT LoadedPlugin::Start() {
     RETURN_HR_IF(E_UNEXPECTED, !m_plugin);
-    RETURN_IF_FAILED(m_host->Ui().Run([&]() -> HRESULT {
+    RETURN_IF_FAILED(m_host->OnUi([&]() -> HRESULT {
         RETURN_IF_FAILED(m_plugin->Init(m_host.Get()));
         m_started = true;
         RETURN_IF_FAILED(m_plugin->InitFileSystems());
         return m_plugin->InitUI();
     }));
     RETURN_IF_FAILED(m_host->CustomizeCmdBars(&m_cmd_bars));
-    return m_host->Ui().Run([&] { return m_plugin->PostInit(); });
+    return m_host->OnUi([&] { return m_plugin->PostInit(); });
 }
 
 HRESULT LoadedPlugin::Stop() {
     RETURN_HR_IF(E_UNEXPECTED, !m_plugin);
     m_started = false;
-    return m_host->Ui().Run([&] { return m_plugin->Uninit(); });
+    return m_host->OnUi([&] { return m_plugin->Uninit(); });
 }
 
 void LoadedPlugin::Unload() {
-    m_host->Ui().Run([&] {
+    m_host->OnUi([&] {
         m_plugin.Reset();
         if (m_module != nullptr)
             FreeLibrary(m_module);

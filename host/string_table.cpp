@@ -21,7 +21,7 @@ HRESULT CreateReader(IXmlReader** reader) {
 
 std::wstring Attribute(IXmlReader* reader, const wchar_t* name) {
     const wchar_t* value = nullptr;
-    if (reader->MoveToAttributeByName(name, nullptr) != S_OK ||
+    if (reader->MoveToAttributeByName(name, L"") != S_OK ||
         FAILED(reader->GetValue(&value, nullptr)) || value == nullptr)
         return {};
     reader->MoveToElement();
@@ -50,9 +50,15 @@ HRESULT StringTable::Load(IStream* document) {
     std::map<std::wstring, std::wstring> found;
     std::wstring prefix, id, text;
     bool in_text = false;
-    XmlNodeType type;
+    int depth = 0;
+    XmlNodeType type = XmlNodeType_None;
     HRESULT hr;
-    while ((hr = reader->Read(&type)) == S_OK) {
+    // Wine's reader may answer S_OK with no node at the end of a cut document.
+    while ((hr = reader->Read(&type)) == S_OK && type != XmlNodeType_None) {
+        if (type == XmlNodeType_Element && !reader->IsEmptyElement())
+            ++depth;
+        else if (type == XmlNodeType_EndElement)
+            --depth;
         if (type == XmlNodeType_Element) {
             std::wstring name = LocalName(reader.Get());
             if (name == L"Module") {
@@ -76,6 +82,7 @@ HRESULT StringTable::Load(IStream* document) {
         }
     }
     RETURN_IF_FAILED(hr);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), depth != 0);
     std::lock_guard<std::mutex> guard(m_lock);
     for (auto& entry : found)
         m_strings[entry.first] = std::move(entry.second);
@@ -96,6 +103,11 @@ long StringTable::NameId(const std::wstring& name, long requested) {
     m_numbers[name] = number;
     m_names[number] = name;
     return number;
+}
+
+bool StringTable::HasName(const std::wstring& name) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_numbers.count(name) != 0;
 }
 
 bool StringTable::NameOf(long number, std::wstring* name) const {

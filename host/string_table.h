@@ -23,6 +23,8 @@ public:
     // The number of a name; a new name gets requested, or the next free
     // number when requested is -1.
     long NameId(const std::wstring& name, long requested = -1);
+    // Whether a name has a number yet.
+    bool HasName(const std::wstring& name) const;
     // The name of a number; false when no name has it.
     bool NameOf(long number, std::wstring* name) const;
 
