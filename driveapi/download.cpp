@@ -25,25 +25,17 @@ bool EndsWithDomain(const std::wstring& host, const wchar_t* domain) {
            _wcsicmp(host.c_str() + host.size() - length, domain) == 0;
 }
 
-// "bytes a-b/n": a, or -1 when absent or malformed.
-std::int64_t ContentRangeStart(const InetRequest& request) {
+// "bytes a-b/n" as a and the length b - a + 1; false when absent or malformed.
+bool ParseContentRange(const InetRequest& request, std::int64_t& first, std::int64_t& length) {
     std::wstring text;
     if (FAILED(request.QueryHeader(HTTP_QUERY_CONTENT_RANGE, text)))
-        return -1;
-    std::int64_t first = -1;
-    if (std::swscanf(text.c_str(), L"bytes %lld-", &first) != 1)
-        return -1;
-    return first;
-}
-
-std::int64_t ContentRangeLength(const InetRequest& request) {
-    std::wstring text;
-    if (FAILED(request.QueryHeader(HTTP_QUERY_CONTENT_RANGE, text)))
-        return -1;
-    long long first = 0, last = 0;
-    if (std::swscanf(text.c_str(), L"bytes %lld-%lld", &first, &last) != 2 || last < first)
-        return -1;
-    return last - first + 1;
+        return false;
+    long long a = 0, b = 0;
+    if (std::swscanf(text.c_str(), L"bytes %lld-%lld", &a, &b) != 2 || b < a)
+        return false;
+    first = a;
+    length = b - a + 1;
+    return true;
 }
 
 std::int64_t ContentLength(const InetRequest& request) {
@@ -52,15 +44,6 @@ std::int64_t ContentLength(const InetRequest& request) {
         return -1;
     long long length = -1;
     return std::swscanf(text.c_str(), L"%lld", &length) == 1 ? length : -1;
-}
-
-HRESULT ReadErrorBody(InetRequest& request, HRESULT status) {
-    MemoryStream body;
-    ULONGLONG total = 0;
-    HRESULT read = request.ReadResponse(body, total);
-    if (FAILED(read) && CodeOf(read) != CodeOf(INET_E_END_OF_DATA))
-        return status;
-    return MapDriveError(status, BodyText(body));
 }
 
 // The body of an accepted answer: all that was announced, up to wanted bytes.
@@ -110,8 +93,10 @@ HRESULT ReadRange(const std::wstring& token, const DriveFile& file, std::int64_t
         if (status == kRangeNotSatisfiable)
             return S_OK; // at or past the end: nothing more to read
         if (status == HTTP_STATUS_PARTIAL_CONTENT) {
-            RETURN_HR_IF(GD_E_UNEXPECTED, ContentRangeStart(request) != first);
-            return ReadRangeBody(request, ContentRangeLength(request), buffer, end - first, read);
+            std::int64_t start = -1, length = -1;
+            RETURN_HR_IF(GD_E_UNEXPECTED,
+                         !ParseContentRange(request, start, length) || start != first);
+            return ReadRangeBody(request, length, buffer, end - first, read);
         }
         if (status == HTTP_STATUS_OK) {
             // The whole content: only usable when it starts where we asked.
@@ -121,7 +106,7 @@ HRESULT ReadRange(const std::wstring& token, const DriveFile& file, std::int64_t
             return hr;
         }
         HRESULT code = request.StatusToResult();
-        return ReadErrorBody(request, FAILED(code) ? code : GD_E_UNEXPECTED);
+        return ReadMappedError(request, FAILED(code) ? code : GD_E_UNEXPECTED);
     });
 }
 
@@ -196,7 +181,7 @@ HRESULT DriveLinkReader::Open(const std::wstring& link, const std::wstring& toke
         DWORD status = client->LastStatus();
         if (status >= 300) {
             HRESULT code = client->Request().StatusToResult();
-            return ReadErrorBody(client->Request(), FAILED(code) ? code : GD_E_UNEXPECTED);
+            return ReadMappedError(client->Request(), FAILED(code) ? code : GD_E_UNEXPECTED);
         }
         m_client = std::move(client);
         return S_OK;

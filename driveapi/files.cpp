@@ -21,22 +21,12 @@ HRESULT GetJson(const std::wstring& path, const std::wstring& headers,
     return S_OK;
 }
 
-bool IsTrashed(const rapidjson::Value& entry) {
-    if (!entry.IsObject())
-        return false;
-    auto labels = entry.FindMember("labels");
-    if (labels == entry.MemberEnd() || !labels->value.IsObject())
-        return false;
-    auto trashed = labels->value.FindMember("trashed");
-    return trashed != labels->value.MemberEnd() && trashed->value.IsTrue();
-}
-
 HRESULT AppendItems(const rapidjson::Value& items, DriveListing& listing) {
     for (const rapidjson::Value& entry : items.GetArray()) {
-        if (!entry.IsObject() || IsTrashed(entry))
+        if (!entry.IsObject())
             continue;
         auto file = std::make_shared<DriveFile>();
-        if (SUCCEEDED(FillDriveFile(entry, *file)))
+        if (SUCCEEDED(FillDriveFile(entry, *file)) && !file->item->trashed)
             listing.files.push_back(std::move(file));
     }
     return S_OK;

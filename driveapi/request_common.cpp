@@ -3,7 +3,9 @@
 #include "auth/endpoints.h"
 #include "errors/check.h"
 #include "errors/codes.h"
+#include "driveapi/drive_errors.h"
 #include "http/encoding.h"
+#include "http/inet_handles.h"
 
 namespace gd {
 
@@ -31,6 +33,15 @@ std::string_view BodyText(const MemoryStream& body) {
     if (body.Data() == nullptr)
         return {};
     return {reinterpret_cast<const char*>(body.Data()), body.GetSize()};
+}
+
+HRESULT ReadMappedError(InetRequest& request, HRESULT status) {
+    MemoryStream body;
+    ULONGLONG total = 0;
+    HRESULT read = request.ReadResponse(body, total);
+    if (FAILED(read) && CodeOf(read) != CodeOf(INET_E_END_OF_DATA))
+        return status;
+    return MapDriveError(status, BodyText(body));
 }
 
 RequestRunner RunWithToken(std::wstring token) {

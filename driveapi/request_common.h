@@ -31,6 +31,10 @@ HRESULT CheckFileId(std::wstring_view id);
 // The bytes of a collected body as text.
 std::string_view BodyText(const MemoryStream& body);
 
+class InetRequest;
+// Reads the body of an error answer and maps it; status when it cannot be read.
+HRESULT ReadMappedError(InetRequest& request, HRESULT status);
+
 // One request kind, given the access token text.
 using RequestKind = std::function<HRESULT(const std::wstring& token)>;
 // Runs a kind with a token: once with a fixed one, or through an account's

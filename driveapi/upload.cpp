@@ -63,16 +63,6 @@ void AppendMember(std::string& body, const char* name, const std::wstring& value
     body += '"';
 }
 
-// The body of an error answer, mapped; the status code when it cannot be read.
-HRESULT ReadMappedError(InetRequest& request, HRESULT status) {
-    MemoryStream body;
-    ULONGLONG total = 0;
-    HRESULT read = request.ReadResponse(body, total);
-    if (FAILED(read) && CodeOf(read) != CodeOf(INET_E_END_OF_DATA))
-        return status;
-    return MapDriveError(status, BodyText(body));
-}
-
 HRESULT ReadBody(InetRequest& request, MemoryStream& body) {
     ULONGLONG total = 0;
     HRESULT read = request.ReadResponse(body, total);
