@@ -9,6 +9,7 @@
 
 #include <rapidjson/document.h>
 
+#include <climits>
 #include <initializer_list>
 #include <mutex>
 #include <new>
@@ -88,6 +89,12 @@ int IntMember(const rapidjson::Value& object, const char* name) {
     return value && value->IsInt() ? value->GetInt() : 0;
 }
 
+int ClampToInt(double value) {
+    if (!(value > INT_MIN)) // also NaN
+        return INT_MIN;
+    return value < INT_MAX ? static_cast<int>(value) : INT_MAX;
+}
+
 // The "error" of a refused request's body, or empty.
 std::wstring OAuthErrorOf(const MemoryStream& response) {
     rapidjson::Document document;
@@ -105,8 +112,7 @@ HRESULT ParseTokenAnswer(const MemoryStream& response, TokenSet& tokens) {
     RETURN_HR_IF(kAnswerInvalid, !expires || !expires->IsNumber());
     tokens.access_token = WideString(*access);
     tokens.refresh_token = WideString(*refresh);
-    tokens.expires_in =
-        expires->IsInt() ? expires->GetInt() : static_cast<int>(expires->GetDouble());
+    tokens.expires_in = expires->IsInt() ? expires->GetInt() : ClampToInt(expires->GetDouble());
     return S_OK;
 }
 

@@ -79,9 +79,10 @@ HRESULT QueryTokenInfo(const std::wstring& accessToken, TokenInfo& info, std::ws
 // "error": that is success with expired = true, not a failure.
 HRESULT ValidateAccessToken(const TokenSet& tokens, bool& expired);
 
-// Shows consentUrl to the user and returns the authorization code. The host's
-// sign-in dialog installs one; a cancelled sign-in answers a code whose low 16
-// bits are 1223.
+// Shows consentUrl to the user and returns the authorization code. Called on
+// the thread that needs a token: the host's sign-in dialog installs one that
+// runs the dialog on the UI thread and waits for it. A cancelled sign-in
+// answers a code whose low 16 bits are 1223.
 using InteractiveSignIn =
     std::function<HRESULT(const std::wstring& consentUrl, std::wstring& code)>;
 // Installs the sign-in for the whole process and returns the previous one; an
