@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Drive request kinds against the emulator (BENCH_BYTES, default 256 MiB):
+#   DriveRangeReader reads of 64 KiB and 1 MiB against plain WinINet asking
+#   the same ranges on one kept connection, a streamed upload, and a listing
+#   of 10,000 entries. Each runs BENCH_RUNS times (default 3); the best rate
+#   and the highest peak count. BUILD_DIR picks another build folder.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+bytes=${BENCH_BYTES:-268435456}
+runs=${BENCH_RUNS:-3}
+source "$root/scripts/setup.sh"
+
+gd_install_packages
+cmake --preset default -B "$build" -S "$root" >/dev/null
+cmake --build "$build" -j2 --target bench_drive
+gd_start_wine "$build"
+
+state=$build/bench-drive-emulator
+fixture=$root/tools/drive-emulator/fixture.py
+work=$(mktemp -d)
+stop() {
+  /usr/bin/python3 "$fixture" stop --state "$state" >/dev/null 2>&1 || true
+  rm -rf "$work"
+  wineserver -k >/dev/null 2>&1 || true
+}
+trap stop EXIT
+/usr/bin/python3 "$fixture" start --state "$state" </dev/null
+address=$(cat "$state/http.addr")
+host=${address%:*}
+port=${address#*:}
+export DRIVE_EMULATOR_HOST=$address
+
+control() { # method path [json]
+  curl -s --noproxy '*' -X "$1" "http://$address$2" ${3:+-d "$3"}
+}
+member() { /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)[sys.argv[1]])' "$1"; }
+token=$(control POST /_emu/tokens '{"issue": {}}' | member access_token)
+file=$(control POST /_emu/files "{\"title\": \"bench.bin\", \"size\": $bytes}" | member id)
+folder=$(control POST /_emu/folders '{"title": "Many", "count": 10000}' | member id)
+
+run() { # mode chunk id size
+  wine "$build/bench/bench_drive.exe" "$1" "$2" "$host" "$port" "$token" "$3" "$4" </dev/null \
+    | tr -d '\r' | grep '^RESULT' | sed "s/^RESULT $1 /RESULT $1-$2 /" >>"$work/results"
+}
+
+: >"$work/results"
+for ((n = 0; n < runs; n++)); do
+  for chunk in 65536 1048576; do
+    run range "$chunk" "$file" "$bytes"
+    run reference "$chunk" "$file" "$bytes"
+  done
+  control POST /_emu/reset >/dev/null # drops the request log the reads filled
+  token=$(control POST /_emu/tokens '{"issue": {}}' | member access_token)
+  file=$(control POST /_emu/files "{\"title\": \"bench.bin\", \"size\": $bytes}" | member id)
+  folder=$(control POST /_emu/folders '{"title": "Many", "count": 10000}' | member id)
+  run upload 1048576 "$file" "$bytes"
+  [ "$(control GET "/_emu/files/$file/content-sha256" | member length)" = "$bytes" ]
+  run list 0 "$folder" 0
+done
+
+/usr/bin/python3 - "$work/results" "$bytes" "$runs" <<'PY'
+import sys
+rows = {}
+for line in open(sys.argv[1]):
+    _, mode, amount, seconds, requests, peak = line.split()
+    best = rows.get(mode, (0.0, 1e9, 0, 0, 0))
+    rate = int(amount) / 1e6 / float(seconds)
+    rows[mode] = (max(rate, best[0]), min(float(seconds), best[1]), int(requests),
+                  int(amount), max(int(peak), best[4]))
+size_mib = int(sys.argv[2]) / (1 << 20)
+print("best of %s runs, %d MiB" % (sys.argv[3], size_mib))
+print("%-34s %10s %14s %14s" % ("", "MB/s", "requests/MiB", "peak WS MiB"))
+names = {"range-65536": "DriveRangeReader 64 KiB reads", "reference-65536": "WinINet same ranges 64 KiB",
+         "range-1048576": "DriveRangeReader 1 MiB reads", "reference-1048576": "WinINet same ranges 1 MiB",
+         "upload-1048576": "DriveUploadWriter 1 MiB writes"}
+for mode, name in names.items():
+    if mode in rows:
+        rate, _, requests, amount, peak = rows[mode]
+        print("%-34s %10.1f %14.2f %14.1f" % (name, rate, requests / (amount / (1 << 20)), peak / (1 << 20)))
+for chunk in ("65536", "1048576"):
+    r, b = rows.get("range-" + chunk), rows.get("reference-" + chunk)
+    if r and b:
+        print("range/reference at %s bytes: %.2f (aim >= 0.8)" % (chunk, r[0] / b[0]))
+if "list-0" in rows:
+    _, seconds, requests, amount, peak = rows["list-0"]
+    print("listing %d entries: %.2f s in %d pages, peak WS %.1f MiB" % (amount, seconds, requests, peak / (1 << 20)))
+PY
