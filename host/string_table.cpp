@@ -1,41 +1,9 @@
 #include "host/string_table.h"
 
-#include <xmllite.h>
-
 #include "errors/check.h"
-#include "plugin/com_ptr.h"
+#include "host/xml_reader.h"
 
 namespace gd {
-namespace {
-
-using CreateXmlReaderProc = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
-
-HRESULT CreateReader(IXmlReader** reader) {
-    static HMODULE library = LoadLibraryW(L"xmllite.dll");
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), library == nullptr);
-    auto proc = reinterpret_cast<CreateXmlReaderProc>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library, "CreateXmlReader")));
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), proc == nullptr);
-    return proc(__uuidof(IXmlReader), reinterpret_cast<void**>(reader), nullptr);
-}
-
-std::wstring Attribute(IXmlReader* reader, const wchar_t* name) {
-    const wchar_t* value = nullptr;
-    if (reader->MoveToAttributeByName(name, L"") != S_OK ||
-        FAILED(reader->GetValue(&value, nullptr)) || value == nullptr)
-        return {};
-    reader->MoveToElement();
-    return value;
-}
-
-std::wstring LocalName(IXmlReader* reader) {
-    const wchar_t* name = nullptr;
-    if (FAILED(reader->GetLocalName(&name, nullptr)) || name == nullptr)
-        return {};
-    return name;
-}
-
-} // namespace
 
 StringTable::StringTable() {
     m_strings[L"btn.ok"] = L"OK";
@@ -45,8 +13,7 @@ StringTable::StringTable() {
 HRESULT StringTable::Load(IStream* document) {
     RETURN_HR_IF_NULL(E_INVALIDARG, document);
     ComPtr<IXmlReader> reader;
-    RETURN_IF_FAILED(CreateReader(reader.Put()));
-    RETURN_IF_FAILED(reader->SetInput(document));
+    RETURN_IF_FAILED(CreateXmlReaderOn(document, &reader));
     std::map<std::wstring, std::wstring> found;
     std::wstring prefix, id, text;
     bool in_text = false;
@@ -60,12 +27,12 @@ HRESULT StringTable::Load(IStream* document) {
         else if (type == XmlNodeType_EndElement)
             --depth;
         if (type == XmlNodeType_Element) {
-            std::wstring name = LocalName(reader.Get());
+            std::wstring name = XmlLocalName(reader.Get());
             if (name == L"Module") {
-                std::wstring space = Attribute(reader.Get(), L"namespace");
+                std::wstring space = XmlAttribute(reader.Get(), L"namespace");
                 prefix = space.empty() ? L"" : space + L".";
             } else if (name == L"text") {
-                id = Attribute(reader.Get(), L"id");
+                id = XmlAttribute(reader.Get(), L"id");
                 text.clear();
                 in_text = !reader->IsEmptyElement();
                 if (!in_text)

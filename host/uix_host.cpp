@@ -241,12 +241,54 @@ HRESULT UixHost::DecodeImage(IStream* stream, Lumo::IUixImage** image) {
     return S_OK;
 }
 
-// Dialogs and controls built from layouts are not emulated yet.
+// A dialog from a layout document, or a wait indicator inside a dialog. The
+// object reaches the caller through its handler; obj may be null.
 HRESULT UixHost::CreateObj(Lumo::UIX_CreateParams* params, Lumo::IUixObj** obj) {
-    RETURN_HR_IF_NULL(E_POINTER, obj);
-    *obj = nullptr;
+    if (obj != nullptr)
+        *obj = nullptr;
     RETURN_HR_IF_NULL(E_INVALIDARG, params);
-    return E_NOTIMPL;
+    ComPtr<Lumo::IUixObj> created;
+    if (params->kind == Lumo::UIX_ObjKind_Dialog) {
+        ComPtr<HostDialog> dialog;
+        RETURN_IF_FAILED(HostDialog::Create(*params, m_strings, &dialog));
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_dialogs.push_back(dialog);
+        created = ComPtr<Lumo::IUixObj>(dialog.Get());
+    } else {
+        ComPtr<HostControl> control;
+        RETURN_IF_FAILED(CreateControl(*params, &control));
+        created = ComPtr<Lumo::IUixObj>(control.Get());
+    }
+    if (obj != nullptr)
+        *obj = created.Detach();
+    return S_OK;
+}
+
+HRESULT UixHost::CreateControl(const Lumo::UIX_CreateParams& params, ComPtr<HostControl>* control) {
+    RETURN_HR_IF(E_NOTIMPL, params.kind != Lumo::UIX_ObjKind_WaitProgress);
+    auto* dialog = dynamic_cast<HostDialog*>(params.parent);
+    RETURN_HR_IF_NULL(E_INVALIDARG, dialog);
+    std::wstring name = params.id != nullptr ? params.id : L"";
+    return dialog->AddControl(ControlKind::WaitProgress, name,
+                              name.empty() ? 0 : m_strings->NameId(name), params.rect, control);
+}
+
+ComPtr<HostDialog> UixHost::WaitForDialog(const std::wstring& layout_id, DWORD timeout) const {
+    const ULONGLONG deadline = GetTickCount64() + timeout;
+    for (;;) {
+        for (const auto& dialog : Dialogs()) {
+            if (dialog->LayoutId() == layout_id && dialog->IsModal() && !dialog->IsDestroyed())
+                return dialog;
+        }
+        if (GetTickCount64() >= deadline)
+            return nullptr;
+        Sleep(10);
+    }
+}
+
+std::vector<ComPtr<HostDialog>> UixHost::Dialogs() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_dialogs;
 }
 
 HRESULT UixHost::get_Theme(Lumo::IUixTheme** theme) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/dialogs.h"
 #include "host/string_table.h"
 #include "plugin/com_object.h"
 #include "plugin/sdk/lumo.h"
@@ -125,10 +126,19 @@ public:
     ComPtr<HostCommand> FindCommand(const std::wstring& name) const;
     std::vector<ComPtr<HostCommand>> Commands() const;
 
+    // Waits (from a thread other than the UI thread) until a dialog of the
+    // layout id runs its modal loop; null when timeout milliseconds passed.
+    ComPtr<HostDialog> WaitForDialog(const std::wstring& layout_id, DWORD timeout) const;
+    // Every dialog made so far, destroyed ones included.
+    std::vector<ComPtr<HostDialog>> Dialogs() const;
+
 private:
+    HRESULT CreateControl(const Lumo::UIX_CreateParams& params, ComPtr<HostControl>* control);
+
     std::shared_ptr<StringTable> m_strings;
     mutable std::mutex m_lock;
     std::vector<ComPtr<HostCommand>> m_commands;
+    std::vector<ComPtr<HostDialog>> m_dialogs;
 };
 
 } // namespace gd

@@ -1,0 +1,189 @@
+// Dialogs and controls of the emulated "UIX" extension: built from a layout
+// document as real but hidden windows, with state the host keeps and tests
+// drive through the Host* driver operations (always on the UI thread).
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/string_table.h"
+#include "plugin/com_object.h"
+#include "plugin/sdk/lumo.h"
+
+namespace gd {
+
+class HostDialog;
+
+// Handlers advised for one kind of events of an object.
+class HostEventSource : public ComObject<Lumo::IUixEventSource> {
+public:
+    HRESULT STDMETHODCALLTYPE Advise(Lumo::IUixEventHandler* handler, DWORD* cookie) override;
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+    // Calls every advised handler; true when one marked the event handled.
+    bool Fire(Lumo::IUixEvent* event);
+
+private:
+    std::vector<std::pair<DWORD, ComPtr<Lumo::IUixEventHandler>>> m_handlers;
+    DWORD m_next_cookie = 1;
+};
+
+enum class ControlKind { Combo, Button, List, Label, Edit, Picture, WaitProgress };
+
+struct ComboEntry {
+    std::wstring text;
+    std::wstring edit_text;
+    Lumo::PARAM_T param = 0;
+};
+
+class HostControl
+    : public ComObject<Lumo::IUixObj, Lumo::IUixCombo, Lumo::IUixList, Lumo::IUixWaitProgress> {
+public:
+    HostControl(ControlKind kind, std::wstring name, long id, HWND window, HostDialog* dialog);
+    ~HostControl() override;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+
+    // IUixObj
+    HRESULT STDMETHODCALLTYPE DoModal(Lumo::UIX_ObjModal modal, long* result) override;
+    HRESULT STDMETHODCALLTYPE EndModal(long result) override;
+    HRESULT STDMETHODCALLTYPE Destroy() override;
+    HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override;
+    HRESULT STDMETHODCALLTYPE get_ClientRect(RECT* rect) override;
+    HRESULT STDMETHODCALLTYPE get_Text(BSTR* text) override;
+    HRESULT STDMETHODCALLTYPE put_Text(LPCWSTR text) override;
+    HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL enabled) override;
+    HRESULT STDMETHODCALLTYPE Show(int command) override;
+    HRESULT STDMETHODCALLTYPE SetStyle(DWORD bits, DWORD mask) override;
+    HRESULT STDMETHODCALLTYPE GetEventSource(Lumo::UIX_EventSourceKind kind,
+                                             Lumo::IUixEventSource** source) override;
+
+    // IUixCombo
+    HRESULT STDMETHODCALLTYPE Clear() override;
+    HRESULT STDMETHODCALLTYPE get_Count(long* count) override;
+    HRESULT STDMETHODCALLTYPE InsertItem(long index, LPCWSTR text, LPCWSTR edit_text,
+                                         Lumo::IUixImage* icon, Lumo::PARAM_T param,
+                                         DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE put_SelItem(long index) override;
+    HRESULT STDMETHODCALLTYPE get_SelItem(long* index) override;
+    HRESULT STDMETHODCALLTYPE GetItemParam(long index, Lumo::PARAM_T* param) override;
+
+    // IUixList
+    HRESULT STDMETHODCALLTYPE put_Callback(Lumo::IUixListCallback* callback) override;
+    HRESULT STDMETHODCALLTYPE InsertColumn(long index, long width, LPCWSTR text,
+                                           LPCWSTR hint) override;
+    HRESULT STDMETHODCALLTYPE SetColumn(long index, DWORD mask, LPCWSTR text, LPCWSTR hint,
+                                        Lumo::IUixImage* image, long width, DWORD style_set,
+                                        DWORD style_clear, DWORD reserved) override;
+    HRESULT STDMETHODCALLTYPE get_ColumnStyle(long index, DWORD* style) override;
+    HRESULT STDMETHODCALLTYPE InsertItem(long index, Lumo::PARAM_T param, DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE RemoveAllItems() override;
+    HRESULT STDMETHODCALLTYPE put_ItemCount(long count) override;
+    HRESULT STDMETHODCALLTYPE RedrawItems(long first, long count) override;
+    HRESULT STDMETHODCALLTYPE GetFirstSelected(Lumo::UIX_ListItemId* item) override;
+    HRESULT STDMETHODCALLTYPE GetNextSelected(Lumo::UIX_ListItemId* item) override;
+
+    // IUixWaitProgress
+    HRESULT STDMETHODCALLTYPE Start() override;
+    HRESULT STDMETHODCALLTYPE Stop() override;
+
+    // Driver: what a user does, with the notifications it causes.
+    HRESULT Click();
+    HRESULT Type(const std::wstring& text);
+    HRESULT Pick(long index);
+    HRESULT SelectRows(const std::vector<long>& rows);
+    HRESULT ActivateRow(long row);
+    // State a test reads.
+    std::wstring Text() const;
+    bool IsEnabled() const;
+    bool IsSpinning() const { return m_spinning; }
+    const std::vector<ComboEntry>& ComboEntries() const { return m_entries; }
+    long RowCount() const { return m_row_count; }
+    // A cell's text as the list's callback gives it.
+    HRESULT CellText(long row, long column, std::wstring* text) const;
+
+    const ControlKind m_kind;
+    const std::wstring m_name;
+    const long m_id;
+
+private:
+    friend class HostDialog;
+    HRESULT Notify(long kind);
+    bool Answers(REFIID iid) const;
+
+    struct Column {
+        std::wstring text, hint;
+        long width = 0;
+        DWORD style = 0;
+    };
+
+    HWND m_window;
+    HostDialog* m_dialog; // not counted: the dialog owns its controls
+    DWORD m_style = 0;
+    ComPtr<HostEventSource> m_notify_source;
+    std::vector<ComboEntry> m_entries;
+    long m_selected = -1;
+    ComPtr<Lumo::IUixListCallback> m_callback;
+    std::vector<Column> m_columns;
+    std::vector<Lumo::PARAM_T> m_rows;
+    long m_row_count = 0;
+    std::vector<long> m_selected_rows;
+    bool m_spinning = false;
+};
+
+class HostDialog : public ComObject<Lumo::IUixObj, Lumo::IUixDialog> {
+public:
+    // Builds the dialog of params->id from the layout document in params and
+    // hands it to params->handler (attached, then initialised).
+    static HRESULT Create(const Lumo::UIX_CreateParams& params,
+                          std::shared_ptr<StringTable> strings, ComPtr<HostDialog>* dialog);
+    ~HostDialog() override;
+
+    // IUixObj
+    HRESULT STDMETHODCALLTYPE DoModal(Lumo::UIX_ObjModal modal, long* result) override;
+    HRESULT STDMETHODCALLTYPE EndModal(long result) override;
+    HRESULT STDMETHODCALLTYPE Destroy() override;
+    HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override;
+    HRESULT STDMETHODCALLTYPE get_ClientRect(RECT* rect) override;
+    HRESULT STDMETHODCALLTYPE get_Text(BSTR* text) override;
+    HRESULT STDMETHODCALLTYPE put_Text(LPCWSTR text) override;
+    HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL enabled) override;
+    HRESULT STDMETHODCALLTYPE Show(int command) override;
+    HRESULT STDMETHODCALLTYPE SetStyle(DWORD bits, DWORD mask) override;
+    HRESULT STDMETHODCALLTYPE GetEventSource(Lumo::UIX_EventSourceKind kind,
+                                             Lumo::IUixEventSource** source) override;
+    // IUixDialog
+    HRESULT STDMETHODCALLTYPE GetItem(long id, Lumo::IUixObj** item) override;
+
+    // The layout's dialog id ("DlgOpenFile").
+    const std::wstring& LayoutId() const { return m_layout_id; }
+    bool IsModal() const { return m_modal && !m_ended; }
+    bool IsDestroyed() const { return m_destroyed; }
+    // A control by its layout id; null when none.
+    HostControl* Control(const std::wstring& name) const;
+    // A control of the kind, made by CreateObj with this dialog as parent.
+    HRESULT AddControl(ControlKind kind, const std::wstring& name, long id, const RECT& rect,
+                       ComPtr<HostControl>* control);
+
+    // Sends an event to the dialog's handler; true when it was handled.
+    bool Send(long code, Lumo::IUixObj* object, long item_id, long kind);
+
+private:
+    HostDialog(std::wstring layout_id, HWND window, Lumo::IUixEventHandler* handler,
+               std::shared_ptr<StringTable> strings);
+
+    std::wstring m_layout_id;
+    HWND m_window;
+    ComPtr<Lumo::IUixEventHandler> m_handler;
+    std::shared_ptr<StringTable> m_strings;
+    std::vector<ComPtr<HostControl>> m_controls;
+    ComPtr<HostEventSource> m_keyboard_source;
+    // Read by tests' waits on other threads.
+    std::atomic<bool> m_modal{false};
+    std::atomic<bool> m_ended{false};
+    std::atomic<bool> m_destroyed{false};
+    long m_result = 0;
+};
+
+} // namespace gd

@@ -1,0 +1,193 @@
+#include "host/emulated_host.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+#include "errors/check.h"
+#include "plugin/resources.h"
+
+// GD_PLUGIN_MODULE comes from the build.
+
+namespace gd {
+namespace {
+
+constexpr DWORD kDeadline = 10000;
+
+// Behaves like a plug-in's dialog: fills the account combo at start, ends
+// with 1 on OK (keeping the typed name) and 2 on Cancel.
+class DialogHandler : public ComObject<Lumo::IUixEventHandler> {
+public:
+    explicit DialogHandler(EmulatedHost* host) : m_host(host) {}
+
+    HRESULT STDMETHODCALLTYPE OnEvent(Lumo::IUixEvent* event) override {
+        long code = 0, item = 0, kind = 0;
+        RETURN_IF_FAILED(event->get_Code(&code));
+        m_codes.push_back(code);
+        if (code == Lumo::UIX_Event_ObjAttached)
+            return event->get_Object(m_dialog.Put());
+        if (code == Lumo::UIX_Event_InitDialog)
+            return FillAccounts();
+        if (code != Lumo::UIX_Event_Notify)
+            return S_OK;
+        RETURN_IF_FAILED(event->get_ItemId(&item));
+        RETURN_IF_FAILED(event->get_Kind(&kind));
+        if (kind != Lumo::UIX_Notify_Click)
+            return S_OK;
+        if (item == Id(L"btn.ok")) {
+            ComPtr<Lumo::IUixObj> edit;
+            RETURN_IF_FAILED(Item(L"gd.ed.fileName", &edit));
+            RETURN_IF_FAILED(edit->get_Text(m_file_name.Put()));
+            return m_dialog->EndModal(Lumo::UIX_ModalResult_Ok);
+        }
+        if (item == Id(L"btn.cancel"))
+            return m_dialog->EndModal(Lumo::UIX_ModalResult_Cancel);
+        return S_OK;
+    }
+
+    long Id(const wchar_t* name) {
+        long id = 0;
+        m_host->GetNameId(name, Lumo::LUMO_NameId_Auto, &id);
+        return id;
+    }
+    HRESULT Item(const wchar_t* name, ComPtr<Lumo::IUixObj>* item) {
+        ComPtr<Lumo::IUixDialog> dialog;
+        RETURN_IF_FAILED(m_dialog.As(&dialog));
+        return dialog->GetItem(Id(name), item->Put());
+    }
+    HRESULT FillAccounts() {
+        ComPtr<Lumo::IUixObj> item;
+        ComPtr<Lumo::IUixCombo> combo;
+        RETURN_IF_FAILED(Item(L"cb.googleAcc", &item));
+        RETURN_IF_FAILED(item.As(&combo));
+        RETURN_IF_FAILED(combo->InsertItem(-1, L"a@example.com", nullptr, nullptr, 11, 0));
+        RETURN_IF_FAILED(combo->InsertItem(-1, L"b@example.com", nullptr, nullptr, 22, 0));
+        return combo->put_SelItem(0);
+    }
+
+    EmulatedHost* m_host;
+    ComPtr<Lumo::IUixObj> m_dialog;
+    std::vector<long> m_codes;
+    Bstr m_file_name;
+};
+
+class HostDialogs : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(MakeObject(&m_host)));
+        m_host->SetCallTimeout(kDeadline);
+        m_module = LoadLibraryExA(GD_PLUGIN_MODULE, nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(m_module, nullptr);
+        ASSERT_EQ(GetResourceBytes(m_module, kXmlResourceType, kLayoutsResourceId, &m_layout,
+                                   &m_layout_size),
+                  S_OK);
+        ComPtr<IStream> strings;
+        ASSERT_EQ(
+            CreateResourceStream(m_module, kXmlResourceType, kStringsResourceId, strings.Put()),
+            S_OK);
+        ASSERT_EQ(m_host->LoadLocalization(strings.Get()), S_OK);
+        ASSERT_TRUE(SUCCEEDED(MakeObject(&m_handler, m_host.Get())));
+    }
+    // A test that failed midway leaves its dialog modal: end it, so that the
+    // pending show returns instead of blocking the fixture's end.
+    void TearDown() override {
+        if (m_shown.valid()) {
+            m_host->OnUi([&] {
+                for (const auto& dialog : m_host->Uix().Dialogs())
+                    dialog->EndModal(Lumo::UIX_ModalResult_Cancel);
+                return S_OK;
+            });
+            m_shown.wait_for(std::chrono::milliseconds(kDeadline));
+        }
+        if (m_module != nullptr)
+            FreeLibrary(m_module);
+    }
+
+    // Shows "DlgOpenFile" modally on the UI thread, as a plug-in's command does.
+    std::future<long>& ShowDialog() {
+        return m_shown = std::async(std::launch::async, [this] {
+                   long result = -1;
+                   m_host->Ui().Run([&]() -> HRESULT {
+                       Lumo::UIX_CreateParams params{};
+                       RETURN_IF_FAILED(m_host->InitCreateParams(0, &params));
+                       params.kind = Lumo::UIX_ObjKind_Dialog;
+                       params.handler = m_handler.Get();
+                       params.layout_format = Lumo::UIX_LayoutFormat_Xml;
+                       params.layout = m_layout;
+                       params.layout_size = m_layout_size;
+                       params.id = L"DlgOpenFile";
+                       params.style = 0x86CD0000;
+                       RETURN_IF_FAILED(m_host->Uix().CreateObj(&params, nullptr));
+                       RETURN_HR_IF_NULL(E_UNEXPECTED, m_handler->m_dialog.Get());
+                       RETURN_IF_FAILED(
+                           m_handler->m_dialog->DoModal(Lumo::UIX_ObjModal_AppModal, &result));
+                       return m_handler->m_dialog->Destroy();
+                   });
+                   return result;
+               });
+    }
+
+    ComPtr<EmulatedHost> m_host;
+    HMODULE m_module = nullptr;
+    const BYTE* m_layout = nullptr;
+    DWORD m_layout_size = 0;
+    ComPtr<DialogHandler> m_handler;
+    std::future<long> m_shown;
+};
+
+TEST_F(HostDialogs, AModalDialogIsDrivenWithoutAScreen) {
+    std::future<long>& shown = ShowDialog();
+    ComPtr<HostDialog> dialog = m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
+    ASSERT_TRUE(dialog);
+
+    // The modal loop keeps running work handed to the UI thread.
+    EXPECT_EQ(m_host->OnUi([] { return S_FALSE; }), S_FALSE);
+
+    HRESULT hr = m_host->OnUi([&]() -> HRESULT {
+        HWND window = nullptr;
+        RETURN_IF_FAILED(dialog->get_Window(&window));
+        EXPECT_FALSE(IsWindowVisible(window));
+        EXPECT_EQ(dialog->Control(L"btn.ok")->Text(), L"OK");
+        EXPECT_EQ(dialog->Control(L"btn.connectToAnother")->Text(), L"New Login...");
+        EXPECT_EQ(dialog->Control(L"gd.lbl.fileName")->Text(), L"File Name:");
+        HostControl* accounts = dialog->Control(L"cb.googleAcc");
+        EXPECT_EQ(accounts->ComboEntries().size(), 2u);
+        RETURN_IF_FAILED(accounts->Pick(1));
+        RETURN_IF_FAILED(dialog->Control(L"gd.ed.fileName")->Type(L"report.pdf"));
+        return dialog->Control(L"btn.ok")->Click();
+    });
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
+    EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Ok);
+    EXPECT_STREQ(m_handler->m_file_name.Text(), L"report.pdf");
+    EXPECT_TRUE(dialog->IsDestroyed());
+
+    const std::vector<long>& codes = m_handler->m_codes;
+    ASSERT_GE(codes.size(), 3u);
+    EXPECT_EQ(codes[0], Lumo::UIX_Event_ObjAttached);
+    EXPECT_EQ(codes[1], Lumo::UIX_Event_InitDialog);
+    EXPECT_EQ(codes.back(), Lumo::UIX_Event_ObjDetached);
+}
+
+TEST_F(HostDialogs, ADisabledButtonCannotBeClicked) {
+    std::future<long>& shown = ShowDialog();
+    ComPtr<HostDialog> dialog = m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
+    ASSERT_TRUE(dialog);
+    HRESULT hr = m_host->OnUi([&]() -> HRESULT {
+        HostControl* ok = dialog->Control(L"btn.ok");
+        RETURN_IF_FAILED(ok->put_Enabled(VARIANT_FALSE));
+        EXPECT_TRUE(FAILED(ok->Click()));
+        EXPECT_TRUE(dialog->IsModal());
+        return dialog->Control(L"btn.cancel")->Click();
+    });
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
+    EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Cancel);
+    EXPECT_EQ(m_handler->m_file_name.Get(), nullptr);
+}
+
+} // namespace
+} // namespace gd
