@@ -15,6 +15,7 @@ namespace gd {
 namespace {
 
 constexpr DWORD kSkipBuffer = 64 * 1024;
+constexpr int kMaxRedirects = 5;
 constexpr DWORD kRangeNotSatisfiable = 416;
 
 bool EndsWithDomain(const std::wstring& host, const wchar_t* domain) {
@@ -170,46 +171,92 @@ bool MayCarryToken(const std::wstring& link) {
     return IsEmulatorHost(parts);
 }
 
+HRESULT DriveLinkReader::OpenOnce(const std::wstring& url, const std::wstring& token,
+                                  std::wstring& location) {
+    location.clear();
+    UrlParts parts;
+    RETURN_IF_FAILED(SplitUrl(url, parts));
+    bool secure = parts.scheme == INTERNET_SCHEME_HTTPS;
+    RETURN_HR_IF(E_INVALIDARG, !secure && parts.scheme != INTERNET_SCHEME_HTTP);
+    m_request.Close();
+    m_connection.Close();
+    m_session.Close();
+    RETURN_IF_FAILED(
+        m_session.Open(kDriveUserAgent, nullptr, nullptr, INTERNET_OPEN_TYPE_PRECONFIG));
+    RETURN_IF_FAILED(
+        m_connection.Open(m_session, INTERNET_SERVICE_HTTP, parts.host.c_str(), parts.port));
+    // WinINet would carry the Authorization header along to wherever a
+    // redirect points; each hop is opened here instead.
+    DWORD flags = (secure ? kSecureRequestFlags : kRequestFlags) | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    if (!m_request.Attach(HttpOpenRequestW(m_connection.Get(), L"GET", parts.object.c_str(),
+                                           L"HTTP/1.1", nullptr, nullptr, flags, 0)))
+        return LastErrorResult();
+    if (!token.empty() && MayCarryToken(url))
+        RETURN_IF_FAILED(m_request.AddHeader(L"Authorization", BearerValue(token).c_str()));
+    RETURN_IF_FAILED(m_request.Send(nullptr, nullptr, 0));
+
+    DWORD status = 0;
+    RETURN_IF_FAILED(m_request.QueryNumber(HTTP_QUERY_STATUS_CODE, status));
+    if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
+        std::wstring target;
+        RETURN_IF_FAILED(m_request.QueryHeader(HTTP_QUERY_LOCATION, target));
+        wchar_t combined[INTERNET_MAX_URL_LENGTH];
+        DWORD length = INTERNET_MAX_URL_LENGTH;
+        if (!InternetCombineUrlW(url.c_str(), target.c_str(), combined, &length, ICU_NO_ENCODE))
+            return LastErrorResult();
+        location.assign(combined, length);
+        return S_OK;
+    }
+    if (status >= 300) {
+        HRESULT code = m_request.StatusToResult();
+        return ReadMappedError(m_request, FAILED(code) ? code : GD_E_UNEXPECTED);
+    }
+    m_announced = ContentLength(m_request);
+    m_read = 0;
+    return S_OK;
+}
+
 HRESULT DriveLinkReader::Open(const std::wstring& link, const std::wstring& token) {
     RETURN_HR_IF(GD_E_INVALID_ARG, link.empty());
     return RunGuarded([&]() -> HRESULT {
-        auto client = std::make_unique<InetClient>();
-        client->SetUserAgent(kDriveUserAgent);
-        if (!token.empty() && MayCarryToken(link))
-            client->SetExtraHeaders(BearerHeaderLine(token));
-        RETURN_IF_FAILED(client->OpenUrl(link.c_str(), RequestMode::Get));
-        DWORD status = client->LastStatus();
-        if (status >= 300) {
-            HRESULT code = client->Request().StatusToResult();
-            return ReadMappedError(client->Request(), FAILED(code) ? code : GD_E_UNEXPECTED);
+        std::wstring url = link;
+        for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+            std::wstring location;
+            HRESULT hr = OpenOnce(url, token, location);
+            if (FAILED(hr) || location.empty()) {
+                if (FAILED(hr))
+                    m_request.Close();
+                return hr;
+            }
+            url = std::move(location);
         }
-        m_client = std::move(client);
-        return S_OK;
+        m_request.Close();
+        return MakeWin32Failure(ERROR_HTTP_REDIRECT_FAILED);
     });
 }
 
 HRESULT DriveLinkReader::Read(void* buffer, DWORD count, DWORD* read) {
-    RETURN_HR_IF_NULL(E_POINTER, buffer);
-    RETURN_HR_IF(GD_E_MISSING, !m_client);
     DWORD ignored = 0;
     DWORD& total = read ? *read : ignored;
     total = 0;
-    BYTE* bytes = static_cast<BYTE*>(buffer);
-    while (total < count) {
-        DWORD got = 0;
-        HRESULT hr = m_client->ReadInto(bytes + total, count - total, got);
-        total += got;
-        if (FAILED(hr) && CodeOf(hr) == CodeOf(INET_E_END_OF_DATA))
-            break;
-        RETURN_IF_FAILED(hr);
-        if (got == 0)
-            break;
-    }
+    RETURN_HR_IF_NULL(E_POINTER, buffer);
+    RETURN_HR_IF(GD_E_MISSING, !m_request.IsOpen());
+    if (count == 0)
+        return S_OK;
+    BufferView view(buffer, count);
+    ULONGLONG got = 0;
+    HRESULT hr = m_request.ReadResponse(view, got);
+    total = static_cast<DWORD>(got);
+    m_read += static_cast<std::int64_t>(got);
+    if (FAILED(hr) && CodeOf(hr) != CodeOf(INET_E_END_OF_DATA))
+        return hr;
+    bool ended = total < count;
+    RETURN_HR_IF(DRIVE_E_RANGE_CUT_OFF, ended && m_announced >= 0 && m_read < m_announced);
     return S_OK;
 }
 
 HRESULT DriveLinkReader::Skip(ULONGLONG count, ULONGLONG* skipped) {
-    RETURN_HR_IF(GD_E_MISSING, !m_client);
+    RETURN_HR_IF(GD_E_MISSING, !m_request.IsOpen());
     return RunGuarded([&]() -> HRESULT {
         std::vector<BYTE> scratch(kSkipBuffer);
         ULONGLONG total = 0;

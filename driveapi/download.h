@@ -5,7 +5,6 @@
 #include "driveapi/drive_item.h"
 #include "driveapi/request_common.h"
 #include "errors/codes.h"
-#include "http/inet_client.h"
 #include "http/inet_handles.h"
 
 #include <windows.h>
@@ -61,16 +60,25 @@ private:
 
 class DriveLinkReader : public DriveReader {
 public:
-    // Opens the link; the bearer token goes only to a Google host over HTTPS
-    // or to the emulator under the override.
+    // Opens the link, following redirects itself: the bearer token goes to
+    // each hop only when MayCarryToken allows it, never along by default.
     HRESULT Open(const std::wstring& link, const std::wstring& token);
 
+    // A body that ends before its announced length is DRIVE_E_RANGE_CUT_OFF.
     HRESULT Read(void* buffer, DWORD count, DWORD* read) override;
     // Reads through a fixed 64 KiB buffer.
     HRESULT Skip(ULONGLONG count, ULONGLONG* skipped) override;
 
 private:
-    std::unique_ptr<InetClient> m_client;
+    // One hop; location receives the next URL of a redirect, else stays empty.
+    HRESULT OpenOnce(const std::wstring& url, const std::wstring& token, std::wstring& location);
+
+    // Declared so that the request closes first, the session last.
+    InetSession m_session;
+    InetConnection m_connection;
+    InetRequest m_request;
+    std::int64_t m_announced = -1;
+    std::int64_t m_read = 0;
 };
 
 // Whether a link may receive the bearer token.

@@ -187,3 +187,51 @@ TEST_F(DriveTest, TheBearerGoesOnlyToGoogleOverHttpsOrTheEmulator) {
 
 } // namespace
 } // namespace gd
+
+namespace gd {
+namespace {
+
+TEST_F(DownloadTest, ARedirectedExportLinkKeepsTheTokenOnItsHost) {
+    auto file = Fetch(SeedId("1aliceMeetingDoc"));
+    test::ServerAddress address = test::EmulatorAddress("http");
+    std::string port = std::to_string(address.port);
+    struct Case {
+        std::string location;
+        bool carries;
+    } cases[] = {
+        {"http://localhost:" + port + "/_test/echo", false},
+        {"/_test/echo", true}, // the same host
+        {"http://127.0.0.1:" + port + "/_test/status/302?location=http%3A%2F%2Flocalhost%3A" +
+             port + "%2F_test%2Fecho",
+         false},
+    };
+    for (const Case& c : cases) {
+        test::ResetEmulator();
+        m_token = IssueToken();
+        AddFault(R"({"path": "/feeds/download", "status": 302, "headers": {"Location": ")" +
+                 c.location + R"("}})");
+        auto reader = Open(file);
+        ASSERT_TRUE(reader);
+        std::vector<BYTE> buffer(1 << 16);
+        DWORD read = 0;
+        ASSERT_EQ(reader->Read(buffer.data(), static_cast<DWORD>(buffer.size()), &read), S_OK);
+        std::string echo(buffer.begin(), buffer.begin() + read);
+        EXPECT_NE(echo.find("\"/_test/echo\""), std::string::npos) << echo;
+        EXPECT_EQ(echo.find("authorization") != std::string::npos, c.carries) << c.location;
+    }
+}
+
+TEST_F(DownloadTest, ACutOffExportIsAnError) {
+    auto file = Fetch(SeedId("1aliceMeetingDoc"));
+    AddFault(R"({"path": "/feeds/download", "drop_after_bytes": 100})");
+    auto reader = Open(file);
+    ASSERT_TRUE(reader);
+    std::vector<BYTE> buffer(1 << 16);
+    DWORD read = 0;
+    EXPECT_EQ(reader->Read(buffer.data(), static_cast<DWORD>(buffer.size()), &read),
+              DRIVE_E_RANGE_CUT_OFF);
+    EXPECT_EQ(read, 100u);
+}
+
+} // namespace
+} // namespace gd

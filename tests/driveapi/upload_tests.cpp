@@ -128,6 +128,15 @@ TEST_F(UploadTest, ContentArrivesByteForByte) {
     }
 }
 
+TEST_F(UploadTest, SizesBeyond4GiBAreAnnouncedWhole) {
+    std::wstring sessionUrl;
+    ASSERT_EQ(StartResumableUpload(m_token, DriveFile{SeedId("1aliceWelcome"), nullptr}, 5LL << 30,
+                                   sessionUrl),
+              S_OK);
+    EXPECT_NE(sessionUrl.find(L"upload_id="), std::wstring::npos);
+    EXPECT_EQ(RequestLog().back().headers["x-upload-content-length"], "5368709120");
+}
+
 TEST_F(UploadTest, TheSessionUrlKeepsItsOwnHostAndPort) {
     // Sessions on another loopback name of the emulator: the content goes there.
     EmulatorControl(L"POST", L"/_emu/drive", R"({"session_base": "http://localhost:{http}"})");
