@@ -146,21 +146,26 @@ const wchar_t* WindowClassOf(ControlKind kind) {
     }
 }
 
-void RegisterDialogClass() {
-    WNDCLASSEXW window_class{};
-    window_class.cbSize = sizeof window_class;
-    window_class.lpfnWndProc = DefWindowProcW;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = kDialogClass;
-    RegisterClassExW(&window_class); // fails harmlessly when already registered
-}
-
 HRESULT CreateWindowOf(const wchar_t* window_class, const std::wstring& text, DWORD style,
                        const RECT& rect, HWND parent, HWND* window) {
     *window = CreateWindowExW(0, window_class, text.c_str(), style, rect.left, rect.top,
                               rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
     RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), *window == nullptr);
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT WindowOf(HWND window, HWND* out) {
+    RETURN_HR_IF_NULL(E_POINTER, out);
+    *out = window;
+    return S_OK;
+}
+
+HRESULT ClientRectOf(HWND window, RECT* rect) {
+    RETURN_HR_IF_NULL(E_POINTER, rect);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), !GetClientRect(window, rect));
     return S_OK;
 }
 
@@ -171,8 +176,6 @@ HRESULT WindowText(HWND window, BSTR* text) {
     GetWindowTextW(window, buffer.data(), length + 1);
     return CopyToBstr(buffer.c_str(), text);
 }
-
-} // namespace
 
 HRESULT HostEventSource::Advise(Lumo::IUixEventHandler* handler, DWORD* cookie) {
     RETURN_HR_IF_NULL(E_POINTER, cookie);
@@ -202,7 +205,7 @@ bool HostEventSource::Fire(Lumo::IUixEvent* event) {
 
 HostControl::HostControl(ControlKind kind, std::wstring name, long id, HWND window,
                          HostDialog* dialog)
-    : m_kind(kind), m_name(std::move(name)), m_id(id), m_window(window), m_dialog(dialog) {}
+    : HostWindowObject(window), m_kind(kind), m_name(std::move(name)), m_id(id), m_dialog(dialog) {}
 
 HostControl::~HostControl() = default;
 
@@ -221,7 +224,7 @@ HRESULT HostControl::QueryInterface(REFIID iid, void** out) {
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    return ComObject::QueryInterface(iid, out);
+    return HostWindowObject::QueryInterface(iid, out);
 }
 
 HRESULT HostControl::DoModal(Lumo::UIX_ObjModal, long*) {
@@ -237,34 +240,8 @@ HRESULT HostControl::Destroy() {
     return S_OK;
 }
 
-HRESULT HostControl::get_Window(HWND* window) {
-    RETURN_HR_IF_NULL(E_POINTER, window);
-    *window = m_window;
-    return S_OK;
-}
-
-HRESULT HostControl::get_ClientRect(RECT* rect) {
-    RETURN_HR_IF_NULL(E_POINTER, rect);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), !GetClientRect(m_window, rect));
-    return S_OK;
-}
-
-HRESULT HostControl::get_Text(BSTR* text) {
-    return WindowText(m_window, text);
-}
-
 HRESULT HostControl::put_Text(LPCWSTR text) {
     SetWindowTextW(m_window, text != nullptr ? text : L"");
-    return S_OK;
-}
-
-HRESULT HostControl::put_Enabled(VARIANT_BOOL enabled) {
-    EnableWindow(m_window, enabled != VARIANT_FALSE);
-    return S_OK;
-}
-
-HRESULT HostControl::Show(int command) {
-    ShowWindow(m_window, command);
     return S_OK;
 }
 
@@ -487,7 +464,7 @@ HRESULT HostControl::CellText(long row, long column, std::wstring* text) const {
 
 HostDialog::HostDialog(std::wstring layout_id, HWND window, Lumo::IUixEventHandler* handler,
                        std::shared_ptr<StringTable> strings)
-    : m_layout_id(std::move(layout_id)), m_window(window), m_handler(handler),
+    : HostWindowObject(window), m_layout_id(std::move(layout_id)), m_handler(handler),
       m_strings(std::move(strings)) {}
 
 HostDialog::~HostDialog() {
@@ -500,7 +477,7 @@ HRESULT HostDialog::Create(const Lumo::UIX_CreateParams& params,
     RETURN_HR_IF_NULL(E_INVALIDARG, params.id);
     Layout layout;
     RETURN_IF_FAILED(ParseLayout(params.layout, params.layout_size, params.id, &layout));
-    RegisterDialogClass();
+    RegisterWindowClass(kDialogClass, DefWindowProcW);
     HWND window = nullptr;
     RECT frame{0, 0, layout.width, layout.height};
     // Hidden: tests drive the dialog without a screen.
@@ -588,34 +565,8 @@ HRESULT HostDialog::Destroy() {
     return S_OK;
 }
 
-HRESULT HostDialog::get_Window(HWND* window) {
-    RETURN_HR_IF_NULL(E_POINTER, window);
-    *window = m_window;
-    return S_OK;
-}
-
-HRESULT HostDialog::get_ClientRect(RECT* rect) {
-    RETURN_HR_IF_NULL(E_POINTER, rect);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), !GetClientRect(m_window, rect));
-    return S_OK;
-}
-
-HRESULT HostDialog::get_Text(BSTR* text) {
-    return WindowText(m_window, text);
-}
-
 HRESULT HostDialog::put_Text(LPCWSTR text) {
     SetWindowTextW(m_window, text != nullptr ? m_strings->Resolve(text).c_str() : L"");
-    return S_OK;
-}
-
-HRESULT HostDialog::put_Enabled(VARIANT_BOOL enabled) {
-    EnableWindow(m_window, enabled != VARIANT_FALSE);
-    return S_OK;
-}
-
-HRESULT HostDialog::Show(int command) {
-    ShowWindow(m_window, command);
     return S_OK;
 }
 

@@ -29,6 +29,37 @@ private:
     DWORD m_next_cookie = 1;
 };
 
+// Window operations that take nothing but the object's window.
+HRESULT WindowOf(HWND window, HWND* out);
+HRESULT ClientRectOf(HWND window, RECT* rect);
+HRESULT WindowText(HWND window, BSTR* text);
+
+// The IUixObj operations that dialogs and controls share: each is a window.
+template <class... Interfaces>
+class HostWindowObject : public ComObject<Lumo::IUixObj, Interfaces...> {
+public:
+    explicit HostWindowObject(HWND window) : m_window(window) {}
+
+    HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override {
+        return WindowOf(m_window, window);
+    }
+    HRESULT STDMETHODCALLTYPE get_ClientRect(RECT* rect) override {
+        return ClientRectOf(m_window, rect);
+    }
+    HRESULT STDMETHODCALLTYPE get_Text(BSTR* text) override { return WindowText(m_window, text); }
+    HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL enabled) override {
+        EnableWindow(m_window, enabled != VARIANT_FALSE);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Show(int command) override {
+        ShowWindow(m_window, command);
+        return S_OK;
+    }
+
+protected:
+    HWND m_window;
+};
+
 enum class ControlKind { Combo, Button, List, Label, Edit, Picture, WaitProgress };
 
 struct ComboEntry {
@@ -38,7 +69,7 @@ struct ComboEntry {
 };
 
 class HostControl
-    : public ComObject<Lumo::IUixObj, Lumo::IUixCombo, Lumo::IUixList, Lumo::IUixWaitProgress> {
+    : public HostWindowObject<Lumo::IUixCombo, Lumo::IUixList, Lumo::IUixWaitProgress> {
 public:
     HostControl(ControlKind kind, std::wstring name, long id, HWND window, HostDialog* dialog);
     ~HostControl() override;
@@ -49,12 +80,7 @@ public:
     HRESULT STDMETHODCALLTYPE DoModal(Lumo::UIX_ObjModal modal, long* result) override;
     HRESULT STDMETHODCALLTYPE EndModal(long result) override;
     HRESULT STDMETHODCALLTYPE Destroy() override;
-    HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override;
-    HRESULT STDMETHODCALLTYPE get_ClientRect(RECT* rect) override;
-    HRESULT STDMETHODCALLTYPE get_Text(BSTR* text) override;
     HRESULT STDMETHODCALLTYPE put_Text(LPCWSTR text) override;
-    HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL enabled) override;
-    HRESULT STDMETHODCALLTYPE Show(int command) override;
     HRESULT STDMETHODCALLTYPE SetStyle(DWORD bits, DWORD mask) override;
     HRESULT STDMETHODCALLTYPE GetEventSource(Lumo::UIX_EventSourceKind kind,
                                              Lumo::IUixEventSource** source) override;
@@ -118,7 +144,6 @@ private:
         DWORD style = 0;
     };
 
-    HWND m_window;
     HostDialog* m_dialog; // not counted: the dialog owns its controls
     DWORD m_style = 0;
     ComPtr<HostEventSource> m_notify_source;
@@ -132,7 +157,7 @@ private:
     bool m_spinning = false;
 };
 
-class HostDialog : public ComObject<Lumo::IUixObj, Lumo::IUixDialog> {
+class HostDialog : public HostWindowObject<Lumo::IUixDialog> {
 public:
     // Builds the dialog of params->id from the layout document in params and
     // hands it to params->handler (attached, then initialised).
@@ -144,12 +169,7 @@ public:
     HRESULT STDMETHODCALLTYPE DoModal(Lumo::UIX_ObjModal modal, long* result) override;
     HRESULT STDMETHODCALLTYPE EndModal(long result) override;
     HRESULT STDMETHODCALLTYPE Destroy() override;
-    HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override;
-    HRESULT STDMETHODCALLTYPE get_ClientRect(RECT* rect) override;
-    HRESULT STDMETHODCALLTYPE get_Text(BSTR* text) override;
     HRESULT STDMETHODCALLTYPE put_Text(LPCWSTR text) override;
-    HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL enabled) override;
-    HRESULT STDMETHODCALLTYPE Show(int command) override;
     HRESULT STDMETHODCALLTYPE SetStyle(DWORD bits, DWORD mask) override;
     HRESULT STDMETHODCALLTYPE GetEventSource(Lumo::UIX_EventSourceKind kind,
                                              Lumo::IUixEventSource** source) override;
@@ -174,7 +194,6 @@ private:
                std::shared_ptr<StringTable> strings);
 
     std::wstring m_layout_id;
-    HWND m_window;
     ComPtr<Lumo::IUixEventHandler> m_handler;
     std::shared_ptr<StringTable> m_strings;
     std::vector<ComPtr<HostControl>> m_controls;

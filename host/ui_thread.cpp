@@ -34,17 +34,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     return 0;
 }
 
-void RegisterWindowClass() {
-    WNDCLASSEXW window_class{};
-    window_class.cbSize = sizeof window_class;
-    window_class.lpfnWndProc = WindowProc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = kWindowClass;
-    RegisterClassExW(&window_class); // fails harmlessly when already registered
-}
-
 HWND CreateMainWindow() {
-    RegisterWindowClass();
+    RegisterWindowClass(kWindowClass, WindowProc);
     HINSTANCE instance = GetModuleHandleW(nullptr);
     HWND window = CreateWindowExW(0, kWindowClass, L"Lumo host", WS_OVERLAPPEDWINDOW, 0, 0, 800,
                                   600, nullptr, nullptr, instance, nullptr);
@@ -56,6 +47,15 @@ HWND CreateMainWindow() {
 }
 
 } // namespace
+
+void RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = procedure;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = name;
+    RegisterClassExW(&window_class); // fails harmlessly when already registered
+}
 
 UiThread::UiThread() {
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);

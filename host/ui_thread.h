@@ -9,6 +9,9 @@
 
 namespace gd {
 
+// Registers a window class of this program once; later calls do nothing.
+void RegisterWindowClass(const wchar_t* name, WNDPROC procedure);
+
 class UiThread {
 public:
     // Starts the thread and waits until its window exists.
