@@ -16,6 +16,37 @@ namespace {
 
 constexpr DWORD kDeadline = 10000;
 
+// Rows "row 0", "row 1", ... in one column; remembers the activated row.
+class RowsCallback : public ComObject<Lumo::IUixListCallback> {
+public:
+    HRESULT STDMETHODCALLTYPE GetItemText(const Lumo::UIX_ListItemId* item, LPCWSTR* text,
+                                          long* length, DWORD* flags) override {
+        m_text = L"row " + std::to_wstring(item->nItem);
+        *text = m_text.c_str();
+        *length = static_cast<long>(m_text.size());
+        *flags = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetItemImage(const Lumo::UIX_ListItemId*, Lumo::IUixImage** image,
+                                           double* opacity) override {
+        *image = nullptr;
+        *opacity = 0;
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE GetItemImageSize(const Lumo::UIX_ListItemId*, SIZE* size) override {
+        *size = {};
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE OnItemActivated(const Lumo::UIX_ListItemId* item, DWORD) override {
+        m_activated = item->nItem;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnColumnClick(long, long) override { return S_OK; }
+
+    std::wstring m_text;
+    long m_activated = -1;
+};
+
 // Behaves like a plug-in's dialog: fills the account combo at start, ends
 // with 1 on OK (keeping the typed name) and 2 on Cancel.
 class DialogHandler : public ComObject<Lumo::IUixEventHandler> {
@@ -28,8 +59,10 @@ public:
         m_codes.push_back(code);
         if (code == Lumo::UIX_Event_ObjAttached)
             return event->get_Object(m_dialog.Put());
-        if (code == Lumo::UIX_Event_InitDialog)
-            return FillAccounts();
+        if (code == Lumo::UIX_Event_InitDialog) {
+            RETURN_IF_FAILED(FillAccounts());
+            return FillRows();
+        }
         if (code != Lumo::UIX_Event_Notify)
             return S_OK;
         RETURN_IF_FAILED(event->get_ItemId(&item));
@@ -67,8 +100,20 @@ public:
         return combo->put_SelItem(0);
     }
 
+    HRESULT FillRows() {
+        ComPtr<Lumo::IUixObj> item;
+        RETURN_IF_FAILED(Item(L"gd.lst.Test", &item));
+        RETURN_IF_FAILED(item.As(&m_list));
+        RETURN_IF_FAILED(MakeObject(&m_rows));
+        RETURN_IF_FAILED(m_list->put_Callback(m_rows.Get()));
+        RETURN_IF_FAILED(m_list->InsertColumn(-1, 100, L"Name", L"hint"));
+        return m_list->put_ItemCount(3);
+    }
+
     EmulatedHost* m_host;
     ComPtr<Lumo::IUixObj> m_dialog;
+    ComPtr<Lumo::IUixList> m_list;
+    ComPtr<RowsCallback> m_rows;
     std::vector<long> m_codes;
     Bstr m_file_name;
 };
@@ -187,6 +232,35 @@ TEST_F(HostDialogs, ADisabledButtonCannotBeClicked) {
     ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
     EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Cancel);
     EXPECT_EQ(m_handler->m_file_name.Get(), nullptr);
+}
+
+TEST_F(HostDialogs, AVirtualListAsksItsCallbackForCellsAndSelections) {
+    std::future<long>& shown = ShowDialog();
+    ComPtr<HostDialog> dialog = m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
+    ASSERT_TRUE(dialog);
+    HRESULT hr = m_host->OnUi([&]() -> HRESULT {
+        HostControl* list = dialog->Control(L"gd.lst.Test");
+        EXPECT_EQ(list->RowCount(), 3);
+        std::wstring text;
+        RETURN_IF_FAILED(list->CellText(2, 0, &text));
+        EXPECT_EQ(text, L"row 2");
+
+        RETURN_IF_FAILED(list->SelectRows({2, 0}));
+        Lumo::UIX_ListItemId item{};
+        EXPECT_EQ(m_handler->m_list->GetFirstSelected(&item), S_OK);
+        EXPECT_EQ(item.nItem, 0);
+        EXPECT_EQ(m_handler->m_list->GetNextSelected(&item), S_OK);
+        EXPECT_EQ(item.nItem, 2);
+        EXPECT_EQ(m_handler->m_list->GetNextSelected(&item), S_FALSE);
+        EXPECT_TRUE(FAILED(list->SelectRows({3})));
+
+        RETURN_IF_FAILED(list->ActivateRow(1));
+        EXPECT_EQ(m_handler->m_rows->m_activated, 1);
+        return dialog->Control(L"btn.cancel")->Click();
+    });
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
+    EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Cancel);
 }
 
 } // namespace
