@@ -24,10 +24,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_ItemId(long* id) override { return Out(id, m_item_id); }
     HRESULT STDMETHODCALLTYPE get_Kind(long* kind) override { return Out(kind, m_kind); }
-    HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override {
-        return Out(window, HWND{nullptr});
-    }
-    HRESULT STDMETHODCALLTYPE get_WParam(WPARAM* wparam) override { return Out(wparam, WPARAM{0}); }
+    HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override { return Out(window, m_window); }
+    HRESULT STDMETHODCALLTYPE get_WParam(WPARAM* wparam) override { return Out(wparam, m_wparam); }
     HRESULT STDMETHODCALLTYPE get_LParam(LPARAM* lparam) override { return Out(lparam, LPARAM{0}); }
     HRESULT STDMETHODCALLTYPE get_Point(POINT* point) override { return Out(point, POINT{}); }
     HRESULT STDMETHODCALLTYPE put_Handled(VARIANT_BOOL handled) override {
@@ -46,6 +44,11 @@ private:
     ComPtr<Lumo::IUixObj> m_object;
     long m_item_id;
     long m_kind;
+
+public:
+    // A key message's window and key code.
+    HWND m_window = nullptr;
+    WPARAM m_wparam = 0;
 };
 
 struct LayoutControl {
@@ -436,7 +439,7 @@ HRESULT HostControl::ActivateRow(long row) {
     RETURN_IF_FAILED(SelectRows({row}));
     RETURN_HR_IF_NULL(E_UNEXPECTED, m_callback.Get());
     Lumo::UIX_ListItemId item{row, 0};
-    return m_callback->OnItemActivated(&item, 1);
+    return m_callback->OnItemActivated(&item, Lumo::UIX_ListActivate_Confirm);
 }
 
 std::wstring HostControl::Text() const {
@@ -594,6 +597,17 @@ HRESULT HostDialog::GetItem(long id, Lumo::IUixObj** item) {
             return ComPtr<Lumo::IUixObj>(control.Get()).CopyTo(item);
     }
     return E_INVALIDARG;
+}
+
+HRESULT HostDialog::PressKey(WPARAM key) {
+    RETURN_HR_IF(E_UNEXPECTED, m_window == nullptr);
+    ComPtr<HostEvent> event;
+    RETURN_IF_FAILED(MakeObject(&event, static_cast<long>(WM_KEYDOWN), this, 0, 0));
+    event->m_window = m_window;
+    event->m_wparam = key;
+    if (m_keyboard_source && m_keyboard_source->Fire(event.Get()))
+        return S_OK;
+    return S_FALSE;
 }
 
 HostControl* HostDialog::Control(const std::wstring& name) const {

@@ -180,6 +180,9 @@ public:
     const std::wstring& LayoutId() const { return m_layout_id; }
     bool IsModal() const { return m_modal && !m_ended; }
     bool IsDestroyed() const { return m_destroyed; }
+    // A key pressed in the dialog: its keyboard handlers see WM_KEYDOWN first;
+    // S_OK when one of them handled it, S_FALSE otherwise.
+    HRESULT PressKey(WPARAM key);
     // A control by its layout id; null when none.
     HostControl* Control(const std::wstring& name) const;
     // A control of the kind, made by CreateObj with this dialog as parent.

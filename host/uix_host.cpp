@@ -291,22 +291,58 @@ std::vector<ComPtr<HostDialog>> UixHost::Dialogs() const {
     return m_dialogs;
 }
 
+namespace {
+
+// A blank square image of a size.
+HRESULT MakeBlankImage(UINT size, ComPtr<HostImage>* image) {
+    RETURN_IF_FAILED(MakeObject(image));
+    (*image)->m_width = (*image)->m_height = size;
+    (*image)->m_pixels.assign(static_cast<size_t>(size) * size * 4, 0);
+    return S_OK;
+}
+
+// The theme knows the folder icons the file dialogs show.
+class HostTheme : public ComObject<Lumo::IUixTheme> {
+public:
+    HRESULT STDMETHODCALLTYPE GetIcon(BSTR id, Lumo::IUixImage** icon) override {
+        RETURN_HR_IF_NULL(E_POINTER, icon);
+        *icon = nullptr;
+        std::wstring_view name = id != nullptr ? id : L"";
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND),
+                     name != L"ico.folder" && name != L"ico.folder.opened" && name != L"ico.user");
+        ComPtr<HostImage> image;
+        RETURN_IF_FAILED(MakeBlankImage(16, &image));
+        *icon = image.Detach();
+        return S_OK;
+    }
+};
+
+} // namespace
+
 HRESULT UixHost::get_Theme(Lumo::IUixTheme** theme) {
     RETURN_HR_IF_NULL(E_POINTER, theme);
     *theme = nullptr;
-    return E_NOTIMPL;
+    ComPtr<HostTheme> created;
+    RETURN_IF_FAILED(MakeObject(&created));
+    *theme = created.Detach();
+    return S_OK;
 }
 
 HRESULT UixHost::CreateFileTypeIcon(BSTR, DWORD, Lumo::IUixImage** icon) {
     RETURN_HR_IF_NULL(E_POINTER, icon);
     *icon = nullptr;
-    return E_NOTIMPL;
+    ComPtr<HostImage> image;
+    RETURN_IF_FAILED(MakeBlankImage(16, &image));
+    *icon = image.Detach();
+    return S_OK;
 }
 
-HRESULT UixHost::GetMetric(long, long* value) {
+HRESULT UixHost::GetMetric(long metric, long* value) {
     RETURN_HR_IF_NULL(E_POINTER, value);
     *value = 0;
-    return E_NOTIMPL;
+    RETURN_HR_IF(E_INVALIDARG, metric != Lumo::UIX_Metric_ListReservedWidth);
+    *value = GetSystemMetrics(SM_CXVSCROLL);
+    return S_OK;
 }
 
 // The emulated screen has 96 dots per inch: a dialog unit is one pixel.

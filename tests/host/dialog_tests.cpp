@@ -217,6 +217,45 @@ TEST_F(HostDialogs, AModalDialogIsDrivenWithoutAScreen) {
     EXPECT_EQ(codes.back(), Lumo::UIX_Event_ObjDetached);
 }
 
+// Marks Escape handled, as a dialog's keyboard filter does.
+class EscapeFilter : public ComObject<Lumo::IUixEventHandler> {
+public:
+    HRESULT STDMETHODCALLTYPE OnEvent(Lumo::IUixEvent* event) override {
+        long code = 0;
+        WPARAM key = 0;
+        RETURN_IF_FAILED(event->get_Code(&code));
+        RETURN_IF_FAILED(event->get_WParam(&key));
+        ++m_seen;
+        if (code == WM_KEYDOWN && key == VK_ESCAPE)
+            return event->put_Handled(VARIANT_TRUE);
+        return S_OK;
+    }
+    int m_seen = 0;
+};
+
+TEST_F(HostDialogs, KeysReachTheKeyboardHandlersOfTheDialog) {
+    std::future<long>& shown = ShowDialog();
+    ComPtr<HostDialog> dialog = m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
+    ASSERT_TRUE(dialog);
+    ComPtr<EscapeFilter> filter;
+    ASSERT_TRUE(SUCCEEDED(MakeObject(&filter)));
+    HRESULT hr = m_host->OnUi([&]() -> HRESULT {
+        ComPtr<Lumo::IUixEventSource> keys;
+        DWORD cookie = 0;
+        RETURN_IF_FAILED(dialog->GetEventSource(Lumo::UIX_EventSource_Keyboard, keys.Put()));
+        RETURN_IF_FAILED(keys->Advise(filter.Get(), &cookie));
+        EXPECT_EQ(dialog->PressKey(VK_ESCAPE), S_OK);
+        EXPECT_EQ(dialog->PressKey(VK_RETURN), S_FALSE);
+        RETURN_IF_FAILED(keys->Unadvise(cookie));
+        EXPECT_EQ(dialog->PressKey(VK_ESCAPE), S_FALSE);
+        return dialog->Control(L"btn.cancel")->Click();
+    });
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_EQ(filter->m_seen, 2);
+    ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
+    EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Cancel);
+}
+
 TEST_F(HostDialogs, ADisabledButtonCannotBeClicked) {
     std::future<long>& shown = ShowDialog();
     ComPtr<HostDialog> dialog = m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
