@@ -224,6 +224,11 @@ HRESULT DriveUploadWriter::Write(const void* data, DWORD count, DWORD* written) 
     return S_OK;
 }
 
+DriveUploadWriter::~DriveUploadWriter() {
+    if (!m_finished && m_request.IsOpen())
+        Abandon();
+}
+
 void DriveUploadWriter::Abandon() {
     m_finished = true;
     // Closing a half-sent request alone can hand its socket back to the pool,

@@ -32,6 +32,12 @@ HRESULT StartResumableUpload(const std::wstring& token, const DriveFile& file, s
 // Feeds the content request of an upload session, then commits it.
 class DriveUploadWriter {
 public:
+    DriveUploadWriter() = default;
+    DriveUploadWriter(const DriveUploadWriter&) = delete;
+    DriveUploadWriter& operator=(const DriveUploadWriter&) = delete;
+    // A writer never finished abandons its session.
+    ~DriveUploadWriter();
+
     // Only writes of the announced size in total are accepted.
     HRESULT Write(const void* data, DWORD count, DWORD* written);
     // Ends the request and reads its answer. A byte count other than the

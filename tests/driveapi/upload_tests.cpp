@@ -179,6 +179,12 @@ TEST_F(UploadTest, ShortOrOverlongContentNeverCommits) {
     ASSERT_EQ(writer->Write(data, 60, &written), S_OK);
     EXPECT_TRUE(FAILED(writer->Finish()));
     writer.reset();
+    EXPECT_EQ(ContentSha256(target), before);
+
+    // Dropped halfway without a commit.
+    ASSERT_EQ(OpenUpload(RunWithToken(m_token), DriveFile{target, nullptr}, 100, writer), S_OK);
+    ASSERT_EQ(writer->Write(data, 60, &written), S_OK);
+    writer.reset();
     // The next request must not complete the abandoned body.
     EXPECT_EQ(ContentSha256(target), before);
     std::shared_ptr<DriveFile> after;
