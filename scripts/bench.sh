@@ -20,17 +20,10 @@ cmake --preset default -B "$build" -S "$root" >/dev/null
 cmake --build "$build" -j2 --target bench_read
 gd_start_wine "$build"
 
-state=$build/bench-emulator
-fixture=$root/tools/drive-emulator/fixture.py
-work=$(mktemp -d)
-stop() {
-  /usr/bin/python3 "$fixture" stop --state "$state" >/dev/null 2>&1 || true
-  rm -rf "$work"
-  wineserver -k >/dev/null 2>&1 || true
-}
-trap stop EXIT
-/usr/bin/python3 "$fixture" start --state "$state" </dev/null
-address=$(cat "$state/http.addr")
+GD_WORK_DIR=$(mktemp -d)
+work=$GD_WORK_DIR
+gd_start_emulator "$build/bench-emulator"
+address=$GD_EMULATOR_ADDRESS
 host=${address%:*}
 port=${address#*:}
 url="http://$address/_test/bytes/$bytes"

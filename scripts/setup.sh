@@ -1,6 +1,8 @@
 # Shared set-up for the project's scripts: packages and the Wine prefix.
 # Sourced, not run.
 
+GD_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
 GD_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 wine rapidjson-dev googletest cmake ninja-build python3 python3-pyftpdlib openssl curl)
 
@@ -27,13 +29,13 @@ gd_wine_quiet() {
 
 # Starts the wineserver for the prefix inside the build folder, warms the
 # prefix and starts Wine's services, so that no test process starts them with
-# CTest's pipe. The caller's EXIT trap stops them.
+# CTest's pipe. On exit gd_cleanup stops them and whatever else was started.
 gd_start_wine() {
   local build
   build=$(cd "$1" && pwd)
   export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
-  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  trap gd_cleanup EXIT
   gd_wine_quiet wineserver -p
   gd_wine_quiet wineboot -i
   if [ ! -f "$WINEPREFIX/.gd-null-graphics" ]; then
@@ -46,4 +48,25 @@ gd_start_wine() {
     gd_wine_quiet wineboot -i
     touch "$WINEPREFIX/.gd-null-graphics"
   fi
+}
+
+# Starts the Drive emulator with its state in the given folder and sets
+# GD_EMULATOR_ADDRESS (host:port of its HTTP listener). gd_stop_emulator ends it.
+gd_start_emulator() {
+  GD_EMULATOR_STATE_DIR=$1
+  /usr/bin/python3 "$GD_ROOT/tools/drive-emulator/fixture.py" start --state "$1" </dev/null
+  GD_EMULATOR_ADDRESS=$(cat "$1/http.addr")
+}
+
+gd_stop_emulator() {
+  [ -n "${GD_EMULATOR_STATE_DIR:-}" ] || return 0
+  /usr/bin/python3 "$GD_ROOT/tools/drive-emulator/fixture.py" stop \
+    --state "$GD_EMULATOR_STATE_DIR" >/dev/null 2>&1 || true
+}
+
+# Stops the emulator, removes GD_WORK_DIR and stops Wine: every script's exit.
+gd_cleanup() {
+  gd_stop_emulator
+  if [ -n "${GD_WORK_DIR:-}" ]; then rm -rf "$GD_WORK_DIR"; fi
+  wineserver -k >/dev/null 2>&1 || true
 }
