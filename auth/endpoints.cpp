@@ -1,21 +1,11 @@
 #include "auth/endpoints.h"
 
-#include <windows.h>
+#include "http/encoding.h"
 
-#include <cwctype>
+#include <windows.h>
 
 namespace gd {
 namespace {
-
-bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::towlower(a[i]) != std::towlower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 // A decimal number of 1-5 digits no greater than max; -1 otherwise.
 long ParseNumber(std::wstring_view text, long max) {

@@ -3,10 +3,10 @@
 #include "auth/endpoints.h"
 #include "driveapi/drive_errors.h"
 #include "errors/check.h"
+#include "http/encoding.h"
 #include "http/memory_stream.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -18,12 +18,11 @@ constexpr DWORD kSkipBuffer = 64 * 1024;
 constexpr int kMaxRedirects = 5;
 constexpr DWORD kRangeNotSatisfiable = 416;
 
-bool EndsWithDomain(const std::wstring& host, const wchar_t* domain) {
-    size_t length = std::wcslen(domain);
-    if (host.size() == length)
-        return _wcsicmp(host.c_str(), domain) == 0;
-    return host.size() > length && host[host.size() - length - 1] == L'.' &&
-           _wcsicmp(host.c_str() + host.size() - length, domain) == 0;
+bool EndsWithDomain(std::wstring_view host, std::wstring_view domain) {
+    if (host.size() == domain.size())
+        return EqualsIgnoringCase(host, domain);
+    return host.size() > domain.size() && host[host.size() - domain.size() - 1] == L'.' &&
+           EqualsIgnoringCase(host.substr(host.size() - domain.size()), domain);
 }
 
 // "bytes a-b/n" as a and the length b - a + 1; false when absent or malformed.

@@ -1,25 +1,15 @@
 #include "driveapi/drive_errors.h"
 
+#include "http/encoding.h"
+
 #include <rapidjson/document.h>
 
 #include <array>
-#include <cwctype>
 #include <string>
 
 namespace gd {
 
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::towlower(static_cast<unsigned char>(a[i])) !=
-            std::towlower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
 
 std::string_view StringMember(const rapidjson::Value& object, const char* name) {
     if (!object.IsObject())

@@ -4,6 +4,7 @@
 #include "errors/check.h"
 #include "errors/codes.h"
 #include "http/dates.h"
+#include "http/encoding.h"
 
 #include <charconv>
 #include <string_view>
@@ -24,22 +25,6 @@ const rapidjson::Value* ObjectMember(const rapidjson::Value& object, const char*
     if (member == object.MemberEnd() || !member->value.IsObject())
         return nullptr;
     return &member->value;
-}
-
-bool EqualsAsciiIgnoringCase(std::wstring_view text, std::string_view ascii) {
-    if (text.size() != ascii.size())
-        return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        wchar_t c = text[i];
-        if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-        char a = ascii[i];
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<char>(a - 'A' + 'a');
-        if (c != static_cast<unsigned char>(a))
-            return false;
-    }
-    return true;
 }
 
 // A decimal string; anything else leaves 0.
@@ -87,7 +72,7 @@ HRESULT ParseFileResource(const rapidjson::Value& resource, DriveItem* item) {
         DriveItem parsed;
         parsed.title = WideMember(resource, "title");
         parsed.mime_type = WideMember(resource, "mimeType");
-        parsed.is_folder = EqualsAsciiIgnoringCase(parsed.mime_type, kFolderMimeType);
+        parsed.is_folder = EqualsIgnoringCase(parsed.mime_type, kFolderMimeType);
         parsed.file_size = SizeMember(resource);
         GetDateMember(resource, "modifiedDate", &parsed.modified);
         GetDateMember(resource, "createdDate", &parsed.created);

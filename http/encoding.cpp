@@ -318,4 +318,33 @@ bool DecodePercent(std::wstring_view text, std::wstring& decoded, size_t& length
     }
 }
 
+namespace {
+
+template <class Char> unsigned FoldAscii(Char c) {
+    unsigned code = static_cast<std::make_unsigned_t<Char>>(c);
+    return code >= 'A' && code <= 'Z' ? code - 'A' + 'a' : code;
+}
+
+template <class A, class B> bool EqualsFolded(A a, B b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return EqualsFolded(a, b);
+}
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
+    return EqualsFolded(a, b);
+}
+bool EqualsIgnoringCase(std::wstring_view a, std::string_view ascii) {
+    return EqualsFolded(a, ascii);
+}
+
 } // namespace gd

@@ -27,6 +27,11 @@ std::wstring FromUtf8(std::string_view text);
 // 8-bit text in the system's ANSI code page, for form names and headers.
 std::string ToAnsi(std::wstring_view text);
 
+// Equality with ASCII letters folded (protocol names, hosts, reasons, mime types).
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);
+bool EqualsIgnoringCase(std::wstring_view a, std::string_view ascii);
+
 // --- Form fields ------------------------------------------------------------
 
 // One field of a form. For the query string and the url-encoded body the data
