@@ -482,10 +482,15 @@ HRESULT HostDialog::Create(const Lumo::UIX_CreateParams& params,
     RETURN_IF_FAILED(ParseLayout(params.layout, params.layout_size, params.id, &layout));
     RegisterWindowClass(kDialogClass, DefWindowProcW);
     HWND window = nullptr;
-    RECT frame{0, 0, layout.width, layout.height};
     // Hidden: tests drive the dialog without a screen.
-    RETURN_IF_FAILED(CreateWindowOf(kDialogClass, strings->Resolve(layout.title),
-                                    params.style & ~WS_VISIBLE, frame, params.owner, &window));
+    const DWORD style = params.style & ~WS_VISIBLE;
+    // The layout's size is the client area's, where the controls and the
+    // fixed strip at its bottom lie; the frame goes around it.
+    RECT frame{0, 0, layout.width, layout.height};
+    RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), !AdjustWindowRectEx(&frame, style, FALSE, 0));
+    OffsetRect(&frame, -frame.left, -frame.top);
+    RETURN_IF_FAILED(CreateWindowOf(kDialogClass, strings->Resolve(layout.title), style, frame,
+                                    params.owner, &window));
     ComPtr<HostDialog> created;
     created.Attach(new (std::nothrow) HostDialog(params.id, window, params.handler, strings));
     if (!created) {

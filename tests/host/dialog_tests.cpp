@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <future>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -151,20 +154,26 @@ protected:
             FreeLibrary(m_module);
     }
 
+    // What a plug-in asks for to build the layout's dialog `id` (no handler).
+    HRESULT InitParams(const wchar_t* id, Lumo::UIX_CreateParams* params) {
+        RETURN_IF_FAILED(m_host->InitCreateParams(0, params));
+        params->kind = Lumo::UIX_ObjKind_Dialog;
+        params->layout_format = Lumo::UIX_LayoutFormat_Xml;
+        params->layout = m_layout;
+        params->layout_size = m_layout_size;
+        params->id = id;
+        params->style = 0x86CD0000; // popup with caption and sizing frame
+        return S_OK;
+    }
+
     // Shows "DlgOpenFile" modally on the UI thread, as a plug-in's command does.
     std::future<long>& ShowDialog() {
         return m_shown = std::async(std::launch::async, [this] {
                    long result = -1;
                    m_host->Ui().Run([&]() -> HRESULT {
                        Lumo::UIX_CreateParams params{};
-                       RETURN_IF_FAILED(m_host->InitCreateParams(0, &params));
-                       params.kind = Lumo::UIX_ObjKind_Dialog;
+                       RETURN_IF_FAILED(InitParams(L"DlgOpenFile", &params));
                        params.handler = m_handler.Get();
-                       params.layout_format = Lumo::UIX_LayoutFormat_Xml;
-                       params.layout = m_layout;
-                       params.layout_size = m_layout_size;
-                       params.id = L"DlgOpenFile";
-                       params.style = 0x86CD0000;
                        RETURN_IF_FAILED(m_host->Uix().CreateObj(&params, nullptr));
                        RETURN_HR_IF_NULL(E_UNEXPECTED, m_handler->m_dialog.Get());
                        RETURN_IF_FAILED(
@@ -300,6 +309,136 @@ TEST_F(HostDialogs, AVirtualListAsksItsCallbackForCellsAndSelections) {
     ASSERT_EQ(hr, S_OK);
     ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
     EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Cancel);
+}
+
+using Place = std::array<long, 4>; // left, top, right, bottom
+
+// Where a child window lies in its parent's client area.
+Place PlaceIn(HWND parent, HWND child) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return {rect.left, rect.top, rect.right, rect.bottom};
+}
+
+std::vector<HWND> ChildrenOf(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+struct PlacedControl {
+    std::wstring name;
+    ControlKind kind = ControlKind::Label;
+    long id = 0;
+    bool by_id = false; // GetItem of its id gives this control
+    Place place{};
+    HWND window = nullptr;
+};
+
+// A dialog built from the module's layout document, as the host saw it.
+struct BuiltDialog {
+    Place client{};
+    std::vector<HWND> children;
+    std::vector<PlacedControl> controls; // those asked for by name, found or not
+};
+
+struct ExpectedControl {
+    const wchar_t* name;
+    ControlKind kind;
+    Place place;
+};
+
+// "DlgOpenFile" is 700 by 480 units with a 40-unit fixed strip at the bottom:
+// OK and Cancel lie at y 8 of that strip, 440 + 8 in the client area.
+const ExpectedControl kOpenFileControls[] = {
+    {L"cb.googleAcc", ControlKind::Combo, {42, 10, 554, 30}},
+    {L"btn.connectToAnother", ControlKind::Button, {559, 10, 680, 30}},
+    {L"gd.lst.Test", ControlKind::List, {8, 40, 680, 399}},
+    {L"gd.lbl.fileName", ControlKind::Label, {8, 408, 88, 423}},
+    {L"gd.ed.fileName", ControlKind::Edit, {91, 405, 464, 425}},
+    {L"gd.cb.fileExtension", ControlKind::Combo, {471, 405, 680, 425}},
+    {L"btn.ok", ControlKind::Button, {483, 448, 583, 472}},
+    {L"btn.cancel", ControlKind::Button, {592, 448, 692, 472}},
+    {L"Picture1", ControlKind::Picture, {8, 7, 38, 33}},
+};
+
+class DialogLayouts : public HostDialogs {
+protected:
+    // Builds the dialog `id` on the UI thread, reads its client area, child
+    // windows and the controls of `names`, then destroys it.
+    HRESULT Build(const wchar_t* id, const std::vector<std::wstring>& names, BuiltDialog* built) {
+        return m_host->OnUi([&]() -> HRESULT {
+            Lumo::UIX_CreateParams params{};
+            RETURN_IF_FAILED(InitParams(id, &params));
+            ComPtr<Lumo::IUixObj> made;
+            RETURN_IF_FAILED(m_host->Uix().CreateObj(&params, made.Put()));
+            ComPtr<HostDialog> dialog = m_host->Uix().Dialogs().back();
+            HWND window = nullptr;
+            RECT client{};
+            RETURN_IF_FAILED(dialog->get_Window(&window));
+            RETURN_IF_FAILED(dialog->get_ClientRect(&client));
+            built->client = {client.left, client.top, client.right, client.bottom};
+            built->children = ChildrenOf(window);
+            for (const std::wstring& name : names)
+                built->controls.push_back(Placed(dialog.Get(), window, name));
+            return dialog->Destroy();
+        });
+    }
+
+    PlacedControl Placed(HostDialog* dialog, HWND window, const std::wstring& name) {
+        PlacedControl placed{name};
+        HostControl* control = dialog->Control(name);
+        if (control == nullptr)
+            return placed;
+        placed.kind = control->m_kind;
+        placed.id = control->m_id;
+        ComPtr<Lumo::IUixObj> item;
+        placed.by_id = SUCCEEDED(dialog->GetItem(control->m_id, item.Put())) &&
+                       item.Get() == static_cast<Lumo::IUixObj*>(control);
+        control->get_Window(&placed.window);
+        placed.place = PlaceIn(window, placed.window);
+        return placed;
+    }
+
+    long NameId(const std::wstring& name) {
+        long id = 0;
+        m_host->GetNameId(name.c_str(), Lumo::LUMO_NameId_Auto, &id);
+        return id;
+    }
+};
+
+TEST_F(DialogLayouts, OpenFileHasItsNineControlsAtTheLayoutsPlaces) {
+    std::vector<std::wstring> names;
+    for (const auto& expected : kOpenFileControls)
+        names.push_back(expected.name);
+    BuiltDialog built;
+    ASSERT_EQ(Build(L"DlgOpenFile", names, &built), S_OK);
+
+    EXPECT_EQ(built.client, (Place{0, 0, 700, 480}));
+    EXPECT_EQ(built.children.size(), std::size(kOpenFileControls));
+    ASSERT_EQ(built.controls.size(), std::size(kOpenFileControls));
+    for (size_t i = 0; i < built.controls.size(); ++i) {
+        const ExpectedControl& expected = kOpenFileControls[i];
+        const PlacedControl& placed = built.controls[i];
+        SCOPED_TRACE(testing::Message() << expected.name);
+        ASSERT_NE(placed.window, nullptr);
+        EXPECT_EQ(placed.kind, expected.kind);
+        EXPECT_NE(placed.id, 0);
+        EXPECT_EQ(placed.id, NameId(expected.name));
+        EXPECT_TRUE(placed.by_id);
+        EXPECT_EQ(placed.place, expected.place);
+        EXPECT_EQ(std::count(built.children.begin(), built.children.end(), placed.window), 1);
+    }
+}
+
+TEST_F(DialogLayouts, AuthHasNoControlsOfItsOwn) {
+    BuiltDialog built;
+    ASSERT_EQ(Build(L"DlgAuth", {}, &built), S_OK);
+    EXPECT_EQ(built.client, (Place{0, 0, 800, 500}));
+    EXPECT_TRUE(built.children.empty());
 }
 
 } // namespace
