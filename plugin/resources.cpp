@@ -2,8 +2,8 @@
 
 #include "errors/check.h"
 #include "errors/codes.h"
+#include "plugin/com_object.h"
 
-#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -17,36 +17,15 @@ HRESULT LastWin32Error() {
 
 // Forwards reading to a stream on global memory and refuses every change, so
 // the host cannot alter what it was handed.
-class ReadOnlyStream final : public IStream {
+class ReadOnlyStream final : public ComObject<IStream> {
 public:
     explicit ReadOnlyStream(IStream* inner) : m_inner(inner) { m_inner->AddRef(); }
-    ReadOnlyStream(const ReadOnlyStream&) = delete;
-    ReadOnlyStream& operator=(const ReadOnlyStream&) = delete;
 
     static HRESULT Wrap(IStream* inner, IStream** stream) {
-        auto* wrapper = new (std::nothrow) ReadOnlyStream(inner);
-        RETURN_HR_IF_NULL(E_OUTOFMEMORY, wrapper);
-        *stream = wrapper;
+        ComPtr<ReadOnlyStream> wrapper;
+        RETURN_IF_FAILED(MakeObject(&wrapper, inner));
+        *stream = wrapper.Detach();
         return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        RETURN_HR_IF_NULL(E_POINTER, object);
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(ISequentialStream) ||
-            iid == __uuidof(IStream)) {
-            *object = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_count; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG count = --m_count;
-        if (count == 0)
-            delete this;
-        return count;
     }
 
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override {
@@ -90,9 +69,11 @@ public:
     }
 
 private:
-    ~ReadOnlyStream() { m_inner->Release(); }
+    ~ReadOnlyStream() override { m_inner->Release(); }
+    void* QueryMore(REFIID iid) override {
+        return iid == __uuidof(ISequentialStream) ? static_cast<ISequentialStream*>(this) : nullptr;
+    }
 
-    std::atomic<ULONG> m_count{1};
     IStream* m_inner;
 };
 
