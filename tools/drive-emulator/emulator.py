@@ -358,24 +358,24 @@ class Router:
 class Fault:
     """One scripted fault, applied to the next `count` matching requests."""
 
-    def __init__(self, spec):
-        if not isinstance(spec, dict) or not isinstance(spec.get("path"), str):
+    def __init__(self, fields):
+        if not isinstance(fields, dict) or not isinstance(fields.get("path"), str):
             raise ValueError("a fault is a JSON object with a \"path\" prefix")
-        self.path = spec["path"]
-        self.method = spec.get("method", "").upper()
-        self.count = int(spec.get("count", 1))
+        self.path = fields["path"]
+        self.method = fields.get("method", "").upper()
+        self.count = int(fields.get("count", 1))
         if self.count == 0:
             raise ValueError("count is at least 1, or -1 for every request")
-        self.status = spec.get("status")
-        self.reason = spec.get("reason")
-        self.message = spec.get("message")
-        self.headers = spec.get("headers", {})
-        self.body = spec.get("body")
-        self.no_content_length = bool(spec.get("no_content_length", False))
-        self.content_length = spec.get("content_length")
-        self.delay_ms = int(spec.get("delay_ms", 0))
-        self.drop_after_bytes = spec.get("drop_after_bytes")
-        self.close = bool(spec.get("close", False))
+        self.status = fields.get("status")
+        self.reason = fields.get("reason")
+        self.message = fields.get("message")
+        self.headers = fields.get("headers", {})
+        self.body = fields.get("body")
+        self.no_content_length = bool(fields.get("no_content_length", False))
+        self.content_length = fields.get("content_length")
+        self.delay_ms = int(fields.get("delay_ms", 0))
+        self.drop_after_bytes = fields.get("drop_after_bytes")
+        self.close = bool(fields.get("close", False))
 
     def matches(self, request):
         return request.target.startswith(self.path) and (

@@ -553,20 +553,20 @@ def control(request, store, oauth):
             items = list(store.items.values())
         return google_json({"files": [summary(store, item) for item in items]})
     if action == ("POST", "/_emu/files"):
-        spec = request.json()
-        user, parent = owner_and_parent(store, oauth, spec)
-        size = int(spec.get("size", 0))
+        fields = request.json()
+        user, parent = owner_and_parent(store, oauth, fields)
+        size = int(fields.get("size", 0))
         if size < 0:
             raise ValueError("size %d" % size)
-        item = store.create(user, spec.get("title", "Generated.pdf"), spec.get("mimeType", PDF),
+        item = store.create(user, fields.get("title", "Generated.pdf"), fields.get("mimeType", PDF),
                             parent, PatternBody(size))
         return google_json(summary(store, item))
     if action == ("POST", "/_emu/folders"):
-        spec = request.json()
-        user, parent = owner_and_parent(store, oauth, spec)
-        folder = store.create(user, spec.get("title", "Bulk folder"), FOLDER, parent)
+        fields = request.json()
+        user, parent = owner_and_parent(store, oauth, fields)
+        folder = store.create(user, fields.get("title", "Bulk folder"), FOLDER, parent)
         content = BytesBody(fixture_data.make_pdf(SMALL_PDF_TEXT))
-        for number in range(int(spec.get("count", 0))):
+        for number in range(int(fields.get("count", 0))):
             store.create(user, "Entry %05d.pdf" % number, PDF, folder.id, content)
         return google_json(summary(store, folder))
     match = re.fullmatch(r"/_emu/files/([A-Za-z0-9_-]+)/content-sha256", request.path)
@@ -592,23 +592,23 @@ def expand_base(store, base):
     return base.rstrip("/")
 
 
-def owner_and_parent(store, oauth, spec):
+def owner_and_parent(store, oauth, fields):
     """The owner (by "user" e-mail, else the parent's owner, else the first
     user) and the parent id (the owner's root when none is given)."""
-    parent = spec.get("parent")
+    parent = fields.get("parent")
     with store.lock:
         parent_item = store.items.get(parent) if parent else None
     if parent and not (parent_item and parent_item.is_folder) \
             and not any(parent == u["root"] for u in store.users):
         raise ValueError("no folder %r" % parent)
-    if spec.get("user"):
-        user = oauth.user_by_email(spec["user"])
+    if fields.get("user"):
+        user = oauth.user_by_email(fields["user"])
     elif parent_item:
         user = store.user_of(parent_item.owner)
     else:
         user = next((u for u in store.users if u["root"] == parent), store.users[0])
     if not user:
-        raise ValueError("unknown user %r" % spec.get("user"))
+        raise ValueError("unknown user %r" % fields.get("user"))
     return user, store.resolve_parent(user, parent or "root")
 
 

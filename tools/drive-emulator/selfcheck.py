@@ -132,8 +132,8 @@ def check_log_and_faults(http_address):
     check(len(log) == 1 and log[0]["method"] == "POST" and log[0]["body_hex"] == "616263",
           "log: one request, control requests left out")
 
-    def fault(spec):
-        return control(http_address, "POST", "/_emu/faults", json.dumps(spec).encode())[0]
+    def fault(fields):
+        return control(http_address, "POST", "/_emu/faults", json.dumps(fields).encode())[0]
 
     check(fault({"path": "/_test/bytes", "status": 403, "reason": "rateLimitExceeded",
                  "count": 2}) == 200, "faults: accepted")
