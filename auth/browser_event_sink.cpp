@@ -1,0 +1,220 @@
+#include "auth/browser_event_sink.h"
+
+#include "auth/endpoints.h"
+#include "errors/check.h"
+#include "errors/codes.h"
+#include "http/encoding.h"
+
+#include <exdispid.h>
+#include <mshtml.h>
+#include <ocidl.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace gd {
+namespace {
+
+bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view word) {
+    for (size_t pos = 0; pos + word.size() <= text.size(); ++pos) {
+        if (EqualsIgnoringCase(text.substr(pos, word.size()), word))
+            return true;
+    }
+    return false;
+}
+
+struct HostAndPort {
+    std::wstring_view host;
+    INTERNET_PORT port = 0;
+};
+
+bool CrackHost(std::wstring_view url, HostAndPort& out) {
+    URL_COMPONENTSW parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwHostNameLength = 1; // ask for a pointer into url
+    if (!InternetCrackUrlW(url.data(), static_cast<DWORD>(url.size()), 0, &parts) ||
+        parts.lpszHostName == nullptr || parts.dwHostNameLength == 0)
+        return false;
+    out.host = std::wstring_view(parts.lpszHostName, parts.dwHostNameLength);
+    out.port = parts.nPort;
+    return true;
+}
+
+// The URL argument of DocumentComplete: a BSTR, usually by reference.
+std::wstring_view UrlArgument(const VARIANT* url) {
+    while (url != nullptr && V_VT(url) == (VT_BYREF | VT_VARIANT))
+        url = V_VARIANTREF(url);
+    if (url == nullptr || V_VT(url) != VT_BSTR || V_BSTR(url) == nullptr)
+        return {};
+    return std::wstring_view(V_BSTR(url), SysStringLen(V_BSTR(url)));
+}
+
+} // namespace
+
+HRESULT ExtractTitleParam(const wchar_t* title, size_t titleLength, const wchar_t* name,
+                          size_t nameLength, std::wstring& value) {
+    value.clear();
+    if (title == nullptr || name == nullptr || nameLength == 0 || nameLength > titleLength)
+        return S_FALSE;
+    std::wstring_view text(title, titleLength);
+    std::wstring_view key(name, nameLength);
+    for (size_t pos = titleLength - nameLength + 1; pos-- > 0;) {
+        if (!EqualsIgnoringCase(text.substr(pos, nameLength), key))
+            continue;
+        if (pos > 0 && text[pos - 1] != L' ' && text[pos - 1] != L'&')
+            continue;
+        size_t after = pos + nameLength;
+        if (titleLength - after < 2)
+            return S_FALSE;
+        if (text[after] != L'=')
+            continue;
+        size_t start = after + 1;
+        size_t end = text.find(L'&', start);
+        value.assign(text.substr(start, end == std::wstring_view::npos ? end : end - start));
+        return S_OK;
+    }
+    return S_FALSE;
+}
+
+TitleVerdict JudgeTitle(std::wstring_view title) {
+    if (ContainsIgnoringCase(title, L"Success"))
+        return TitleVerdict::Approved;
+    if (ContainsIgnoringCase(title, L"Denied"))
+        return TitleVerdict::Denied;
+    return TitleVerdict::None;
+}
+
+bool IsAuthorizationAddress(std::wstring_view url) {
+    std::wstring authorization = AuthorizationEndpointUrl();
+    HostAndPort expected, actual;
+    return CrackHost(authorization, expected) && CrackHost(url, actual) &&
+           actual.port == expected.port && EqualsIgnoringCase(actual.host, expected.host);
+}
+
+bool IsSameObject(IUnknown* a, IUnknown* b) {
+    if (a == nullptr || b == nullptr)
+        return false;
+    ComPtr<IUnknown> identityA, identityB;
+    if (FAILED(a->QueryInterface(__uuidof(IUnknown), identityA.PutVoid())) ||
+        FAILED(b->QueryInterface(__uuidof(IUnknown), identityB.PutVoid())))
+        return false;
+    return identityA.Get() == identityB.Get();
+}
+
+BrowserEventSink::BrowserEventSink(EndDialog endDialog) : m_endDialog(std::move(endDialog)) {}
+
+BrowserEventSink::~BrowserEventSink() {
+    if (m_webBrowser)
+        Unadvise();
+}
+
+HRESULT BrowserEventSink::FindConnectionPoint(IWebBrowser2* webBrowser,
+                                              ComPtr<IConnectionPoint>* point) {
+    ComPtr<IConnectionPointContainer> connection_point_container;
+    RETURN_IF_FAILED(webBrowser->QueryInterface(connection_point_container.Put()));
+    RETURN_IF_FAILED(connection_point_container->FindConnectionPoint(__uuidof(DWebBrowserEvents2),
+                                                                     point->Put()));
+    return S_OK;
+}
+
+HRESULT BrowserEventSink::Advise(IWebBrowser2* i_web_browser) {
+    RETURN_HR_IF_NULL(E_INVALIDARG, i_web_browser);
+    RETURN_HR_IF(E_UNEXPECTED, !(m_webBrowser.Get() == nullptr && m_cookie == 0));
+    ComPtr<IConnectionPoint> connection_point;
+    RETURN_IF_FAILED(FindConnectionPoint(i_web_browser, &connection_point));
+    DWORD cookie = 0;
+    RETURN_IF_FAILED(connection_point->Advise(this, &cookie));
+    m_webBrowser = ComPtr<IWebBrowser2>(i_web_browser);
+    m_cookie = cookie;
+    return S_OK;
+}
+
+HRESULT BrowserEventSink::Unadvise() {
+    RETURN_HR_IF_NULL(E_UNEXPECTED, m_webBrowser.Get());
+    ComPtr<IConnectionPoint> connection_point;
+    HRESULT hr = FindConnectionPoint(m_webBrowser.Get(), &connection_point);
+    if (SUCCEEDED(hr))
+        hr = connection_point->Unadvise(m_cookie);
+    m_webBrowser.Reset();
+    m_cookie = 0;
+    RETURN_IF_FAILED(hr);
+    return S_OK;
+}
+
+void BrowserEventSink::Decide(std::wstring_view url, std::wstring_view title) {
+    if (m_done || !IsAuthorizationAddress(url))
+        return;
+    TitleVerdict verdict = JudgeTitle(title);
+    if (verdict == TitleVerdict::None)
+        return;
+    if (verdict == TitleVerdict::Approved)
+        ExtractTitleParam(title.data(), title.size(), L"code", 4, m_code);
+    m_done = true;
+    if (m_endDialog)
+        m_endDialog(verdict == TitleVerdict::Approved ? kSignInApproved : kSignInDenied);
+}
+
+HRESULT BrowserEventSink::OnDocumentComplete(IDispatch* source, const VARIANT* url) {
+    // Frames complete inside the page too; only the browser itself decides.
+    if (m_done || !IsSameObject(source, m_webBrowser.Get()))
+        return S_OK;
+    std::wstring address(UrlArgument(url));
+    if (address.empty()) {
+        Bstr location;
+        RETURN_IF_FAILED(m_webBrowser->get_LocationURL(location.Put()));
+        address = location.Text();
+    }
+    ComPtr<IDispatch> document;
+    RETURN_IF_FAILED(m_webBrowser->get_Document(document.Put()));
+    RETURN_HR_IF_NULL(GD_E_UNEXPECTED, document.Get());
+    ComPtr<IHTMLDocument2> html;
+    RETURN_IF_FAILED(document.As(&html));
+    Bstr title;
+    RETURN_IF_FAILED(html->get_title(title.Put()));
+    Decide(address, std::wstring_view(title.Text(), title.Length()));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BrowserEventSink::QueryInterface(REFIID iid, void** out) {
+    if (out == nullptr)
+        return E_POINTER;
+    if (iid != __uuidof(IUnknown) && iid != __uuidof(IDispatch)) {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    *out = static_cast<IDispatch*>(this);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BrowserEventSink::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr)
+        return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BrowserEventSink::GetTypeInfo(UINT, LCID, ITypeInfo**) {
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE BrowserEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE BrowserEventSink::Invoke(DISPID id, REFIID, LCID, WORD,
+                                                   DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                                   UINT*) {
+    // Arguments arrive last first: (pDisp, URL) is rgvarg[1], rgvarg[0].
+    if (id != DISPID_DOCUMENTCOMPLETE || params == nullptr || params->cArgs < 2 ||
+        params->rgvarg == nullptr)
+        return S_OK;
+    const VARIANT& source = params->rgvarg[1];
+    IDispatch* dispatch = nullptr;
+    if (V_VT(&source) == VT_DISPATCH)
+        dispatch = V_DISPATCH(&source);
+    else if (V_VT(&source) == (VT_BYREF | VT_DISPATCH) && V_DISPATCHREF(&source) != nullptr)
+        dispatch = *V_DISPATCHREF(&source);
+    return OnDocumentComplete(dispatch, &params->rgvarg[0]);
+}
+
+} // namespace gd

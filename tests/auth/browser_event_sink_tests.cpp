@@ -1,0 +1,162 @@
+#include "auth/browser_event_sink.h"
+
+#include "plugin/com_object.h"
+
+#include <gtest/gtest.h>
+
+#include <ocidl.h>
+
+#include <string>
+#include <vector>
+
+namespace gd {
+namespace {
+
+TEST(ExtractTitleParam, FindsTheNamedValueOnly) {
+    struct Case {
+        const wchar_t* title;
+        const wchar_t* code; // nullptr: not found
+    } cases[] = {
+        {L"Success code=4/P7q-xyz_0", L"4/P7q-xyz_0"},
+        // The value ends at the first "&", however many parameters follow.
+        {L"Success code=abc&state=s&scope=drive", L"abc"},
+        {L"Success state=s&code=abc&scope=drive&x=y", L"abc"},
+        {L"Success CODE=AbC", L"AbC"},
+        // A longer name ending in "code" is not the name.
+        {L"Success xcode=abc", nullptr},
+        {L"Success barcode=1&code=2", L"2"},
+        // The last counted occurrence wins; one with no value ends the search.
+        {L"Success code=first code=second", L"second"},
+        {L"Success code=abc&code", nullptr},
+        {L"Success code=", nullptr},
+        {L"Success code", nullptr},
+        {L"code=x", L"x"},
+        {L"Success", nullptr},
+        {L"", nullptr},
+    };
+    for (const Case& c : cases) {
+        std::wstring title = c.title;
+        std::wstring value = L"stale";
+        HRESULT hr = ExtractTitleParam(title.c_str(), title.size(), L"code", 4, value);
+        if (c.code == nullptr) {
+            EXPECT_EQ(hr, S_FALSE) << title;
+            EXPECT_EQ(value, L"") << title;
+        } else {
+            EXPECT_EQ(hr, S_OK) << title;
+            EXPECT_EQ(value, c.code) << title;
+        }
+    }
+}
+
+TEST(JudgeTitle, SuccessOrDeniedAnywhereInAnyCase) {
+    struct Case {
+        const wchar_t* title;
+        TitleVerdict verdict;
+    } cases[] = {
+        {L"Success code=abc", TitleVerdict::Approved},
+        {L"the SUCCESS page", TitleVerdict::Approved},
+        {L"Denied error=access_denied", TitleVerdict::Denied},
+        {L"access denied", TitleVerdict::Denied},
+        {L"Sign in - Google Accounts", TitleVerdict::None},
+        {L"Error", TitleVerdict::None},
+        {L"", TitleVerdict::None},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(JudgeTitle(c.title), c.verdict) << c.title;
+}
+
+class SignInDecision : public ::testing::Test {
+protected:
+    void TearDown() override { SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr); }
+
+    std::vector<int> m_ends;
+    BrowserEventSink m_sink{[this](int code) { m_ends.push_back(code); }};
+};
+
+TEST_F(SignInDecision, OnlyPagesOnTheAuthorizationHostDecide) {
+    SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr);
+    EXPECT_TRUE(IsAuthorizationAddress(L"https://accounts.google.com/o/oauth2/approval?x=1"));
+    EXPECT_TRUE(IsAuthorizationAddress(L"https://ACCOUNTS.google.com/"));
+    const wchar_t* elsewhere[] = {
+        L"https://accounts.google.com.evil.example/o/oauth2/approval",
+        L"https://evil.example/accounts.google.com",
+        L"https://accounts.google.com:8443/",
+        L"http://127.0.0.1:4567/o/oauth2/approval",
+        L"about:blank",
+        L"",
+    };
+    for (const wchar_t* url : elsewhere)
+        EXPECT_FALSE(IsAuthorizationAddress(url)) << url;
+
+    SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", L"127.0.0.1:4567");
+    EXPECT_TRUE(IsAuthorizationAddress(L"http://127.0.0.1:4567/o/oauth2/approval"));
+    EXPECT_FALSE(IsAuthorizationAddress(L"http://127.0.0.1:4568/o/oauth2/approval"));
+    EXPECT_FALSE(IsAuthorizationAddress(L"https://accounts.google.com/o/oauth2/approval"));
+
+    m_sink.Decide(L"http://127.0.0.1:4568/frame", L"Success code=forged");
+    m_sink.Decide(L"https://evil.example/", L"Denied");
+    EXPECT_FALSE(m_sink.Done());
+    EXPECT_TRUE(m_ends.empty());
+}
+
+TEST_F(SignInDecision, ApprovalKeepsTheCodeAndIsFinal) {
+    SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", L"127.0.0.1:4567");
+    const wchar_t* host = L"http://127.0.0.1:4567/o/oauth2/approval";
+    m_sink.Decide(host, L"Sign in - Google Accounts");
+    EXPECT_FALSE(m_sink.Done());
+    m_sink.Decide(host, L"Success code=4/abc&scope=drive&state=1");
+    m_sink.Decide(host, L"Denied error=access_denied");
+    m_sink.Decide(host, L"Success code=later");
+    EXPECT_TRUE(m_sink.Done());
+    EXPECT_EQ(m_sink.Code(), L"4/abc");
+    EXPECT_EQ(m_ends, std::vector<int>{kSignInApproved});
+}
+
+TEST_F(SignInDecision, DenialEndsWithoutACode) {
+    SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", L"127.0.0.1:4567");
+    m_sink.Decide(L"http://127.0.0.1:4567/o/oauth2/approval", L"Denied error=access_denied");
+    EXPECT_TRUE(m_sink.Done());
+    EXPECT_EQ(m_sink.Code(), L"");
+    EXPECT_EQ(m_ends, std::vector<int>{kSignInDenied});
+}
+
+TEST_F(SignInDecision, AnUnadvisedSinkTakesNoEventForTheBrowsers) {
+    // Not advised: no event, whatever its object, can be the browser's.
+    VARIANT args[2];
+    VariantInit(&args[0]);
+    VariantInit(&args[1]);
+    V_VT(&args[0]) = VT_BSTR;
+    V_BSTR(&args[0]) = SysAllocString(L"http://127.0.0.1:4567/o/oauth2/approval");
+    V_VT(&args[1]) = VT_DISPATCH;
+    V_DISPATCH(&args[1]) = &m_sink;
+    DISPPARAMS params{args, nullptr, 2, 0};
+    EXPECT_EQ(m_sink.Invoke(259, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(m_sink.Invoke(252, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+              S_OK);
+    EXPECT_FALSE(m_sink.Done());
+    EXPECT_EQ(m_sink.Advise(nullptr), E_INVALIDARG);
+    VariantClear(&args[0]);
+}
+
+class TwoInterfaces : public ComObject<IPersist, IOleWindow> {
+public:
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+};
+
+TEST(IsSameObject, ComparesIdentityNotInterfacePointers) {
+    ComPtr<TwoInterfaces> one, other;
+    ASSERT_EQ(MakeObject(&one), S_OK);
+    ASSERT_EQ(MakeObject(&other), S_OK);
+    IPersist* persist = one.Get();
+    IOleWindow* window = one.Get();
+    ASSERT_NE(static_cast<void*>(persist), static_cast<void*>(window));
+    EXPECT_TRUE(IsSameObject(persist, window));
+    EXPECT_FALSE(IsSameObject(persist, static_cast<IOleWindow*>(other.Get())));
+    EXPECT_FALSE(IsSameObject(persist, nullptr));
+}
+
+} // namespace
+} // namespace gd
