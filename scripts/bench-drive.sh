@@ -11,10 +11,7 @@ bytes=${BENCH_BYTES:-268435456}
 runs=${BENCH_RUNS:-3}
 source "$root/scripts/setup.sh"
 
-gd_install_packages
-cmake --preset default -B "$build" -S "$root" >/dev/null
-cmake --build "$build" -j2 --target bench_drive
-gd_start_wine "$build"
+gd_prepare "$build" bench_drive
 
 GD_WORK_DIR=$(mktemp -d)
 work=$GD_WORK_DIR

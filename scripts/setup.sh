@@ -50,6 +50,21 @@ gd_start_wine() {
   fi
 }
 
+# Installs what is missing, configures and builds into the given folder (only
+# the given targets, when some are named), and warms Wine there.
+gd_prepare() {
+  local build=$1
+  shift
+  gd_install_packages
+  cmake --preset default -B "$build" -S "$GD_ROOT" >/dev/null
+  if (($#)); then
+    cmake --build "$build" -j2 --target "$@"
+  else
+    cmake --build "$build" -j2
+  fi
+  gd_start_wine "$build"
+}
+
 # Starts the Drive emulator with its state in the given folder and sets
 # GD_EMULATOR_ADDRESS (host:port of its HTTP listener). gd_stop_emulator ends it.
 gd_start_emulator() {

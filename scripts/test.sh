@@ -7,9 +7,6 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 source "$root/scripts/setup.sh"
 
-gd_install_packages
-cmake --preset default -B "$build" -S "$root"
-cmake --build "$build" -j2
-gd_start_wine "$build"
+gd_prepare "$build"
 cd "$build"
 ctest --output-on-failure --timeout 600 "$@"
