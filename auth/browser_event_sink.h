@@ -54,6 +54,7 @@ public:
     // decisive one is final.
     void Decide(std::wstring_view url, std::wstring_view title);
 
+    bool Advised() const { return m_webBrowser.Get() != nullptr; }
     bool Done() const { return m_done; }
     const std::wstring& Code() const { return m_code; }
 

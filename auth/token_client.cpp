@@ -1,6 +1,7 @@
 #include "auth/token_client.h"
 
 #include "auth/endpoints.h"
+#include "auth/sign_in_dialog.h"
 #include "errors/check.h"
 #include "errors/codes.h"
 #include "http/encoding.h"
@@ -126,15 +127,10 @@ SignInSeam& Seam() {
     return seam;
 }
 
-// Without a host nothing can show the consent page.
-HRESULT NoHostSignIn(const std::wstring&, std::wstring&) {
-    return GD_E_MISSING;
-}
-
 InteractiveSignIn CurrentSignIn() {
     SignInSeam& seam = Seam();
     std::lock_guard<std::mutex> guard(seam.lock);
-    return seam.signIn ? seam.signIn : InteractiveSignIn(NoHostSignIn);
+    return seam.signIn ? seam.signIn : InteractiveSignIn(SignInThroughHost);
 }
 
 } // namespace
@@ -280,11 +276,8 @@ InteractiveSignIn SetInteractiveSignIn(InteractiveSignIn signIn) {
 HRESULT AuthorizeInteractive(const std::wstring& clientId, const std::wstring& clientSecret,
                              unsigned scopeMask, std::shared_ptr<TokenSet>& tokens) {
     return RunGuarded([&]() -> HRESULT {
-        std::wstring url;
-        RETURN_IF_FAILED(BuildAuthorizationUrl(AuthorizationEndpointUrl(), clientId,
-                                               ScopesFromMask(scopeMask), url));
         std::wstring code;
-        RETURN_IF_FAILED(CurrentSignIn()(url, code));
+        RETURN_IF_FAILED(CurrentSignIn()(clientId, ScopesFromMask(scopeMask), code));
         TokenClient client{clientId, clientSecret};
         return ExchangeCode(client, code, tokens);
     });

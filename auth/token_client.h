@@ -79,14 +79,14 @@ HRESULT QueryTokenInfo(const std::wstring& accessToken, TokenInfo& info, std::ws
 // "error": that is success with expired = true, not a failure.
 HRESULT ValidateAccessToken(const TokenSet& tokens, bool& expired);
 
-// Shows consentUrl to the user and returns the authorization code. Called on
-// the thread that needs a token: the host's sign-in dialog installs one that
-// runs the dialog on the UI thread and waits for it. A cancelled sign-in
-// answers a code whose low 16 bits are 1223.
-using InteractiveSignIn =
-    std::function<HRESULT(const std::wstring& consentUrl, std::wstring& code)>;
-// Installs the sign-in for the whole process and returns the previous one; an
-// empty function restores the default, which answers 0x82220010 (no host).
+// Shows the consent page for a client and its scopes and returns the
+// authorization code. By default the host's sign-in dialog runs on the host's
+// UI thread while the calling thread waits (GD_E_MISSING without a host); a
+// refused or closed consent answers a code whose low 16 bits are 1223.
+using InteractiveSignIn = std::function<HRESULT(
+    const std::wstring& clientId, const std::vector<std::wstring>& scopes, std::wstring& code)>;
+// Installs another sign-in for the whole process (tests) and returns the
+// previous one; an empty function restores the host's dialog.
 InteractiveSignIn SetInteractiveSignIn(InteractiveSignIn signIn);
 
 // The consent flow for the scopes of mask, then the code exchange.

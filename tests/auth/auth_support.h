@@ -147,8 +147,12 @@ class ScopedConsent {
 public:
     ScopedConsent() : m_script(std::make_shared<ConsentScript>()) {
         std::shared_ptr<ConsentScript> script = m_script;
-        m_previous = SetInteractiveSignIn([script](const std::wstring& url, std::wstring& code) {
-            return WalkConsent(*script, url, code);
+        m_previous = SetInteractiveSignIn([script](const std::wstring& clientId,
+                                                   const std::vector<std::wstring>& scopes,
+                                                   std::wstring& code) {
+            std::wstring url;
+            HRESULT hr = BuildAuthorizationUrl(AuthorizationEndpointUrl(), clientId, scopes, url);
+            return SUCCEEDED(hr) ? WalkConsent(*script, url, code) : hr;
         });
     }
     ~ScopedConsent() { SetInteractiveSignIn(m_previous); }

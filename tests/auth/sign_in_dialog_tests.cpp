@@ -1,0 +1,182 @@
+#include "auth/sign_in_dialog.h"
+
+#include "auth/token_client.h"
+#include "errors/codes.h"
+#include "plugin/com_object.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace gd {
+namespace {
+
+// Stands in for the browser's IOleInPlaceActiveObject.
+class FakeActiveObject : public ComObject<IOleInPlaceActiveObject> {
+public:
+    explicit FakeActiveObject(HRESULT answer) : m_answer(answer) {}
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* msg) override {
+        m_messages.push_back(*msg);
+        return m_answer;
+    }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+
+    HRESULT m_answer;
+    std::vector<MSG> m_messages;
+};
+
+// A host key event.
+class FakeEvent : public ComObject<Lumo::IUixEvent> {
+public:
+    FakeEvent(long code, WPARAM wparam) : m_code(code), m_wparam(wparam) {}
+    HRESULT STDMETHODCALLTYPE get_Code(long* code) override {
+        *code = m_code;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Object(Lumo::IUixObj** obj) override {
+        *obj = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_ItemId(long*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Kind(long*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override {
+        *window = reinterpret_cast<HWND>(0x1234);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_WParam(WPARAM* wparam) override {
+        *wparam = m_wparam;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_LParam(LPARAM* lparam) override {
+        *lparam = 0x1C0001;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Point(POINT* point) override {
+        *point = POINT{12, 34};
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Handled(VARIANT_BOOL handled) override {
+        m_handled = handled;
+        return S_OK;
+    }
+
+    long m_code;
+    WPARAM m_wparam;
+    VARIANT_BOOL m_handled = VARIANT_FALSE;
+};
+
+TEST(AcceleratorFilter, OffersKeyDownsToTheControlAndMarksWhatItTook) {
+    struct Case {
+        long message;
+        HRESULT answer;
+        HRESULT expected;
+        size_t offered;
+        bool handled;
+    } cases[] = {
+        {WM_KEYDOWN, S_OK, S_OK, 1, true},      {WM_KEYDOWN, S_FALSE, S_OK, 1, false},
+        {WM_KEYDOWN, E_FAIL, E_FAIL, 1, false}, {WM_KEYUP, S_OK, S_OK, 0, false},
+        {WM_CHAR, S_OK, S_OK, 0, false},
+    };
+    for (const Case& c : cases) {
+        ComPtr<FakeActiveObject> active;
+        ASSERT_EQ(MakeObject(&active, c.answer), S_OK);
+        ComPtr<AcceleratorFilter> filter;
+        ASSERT_EQ(MakeObject(&filter, active.Get()), S_OK);
+        ComPtr<FakeEvent> event;
+        ASSERT_EQ(MakeObject(&event, c.message, static_cast<WPARAM>(VK_TAB)), S_OK);
+        EXPECT_EQ(filter->OnEvent(event.Get()), c.expected) << c.message;
+        ASSERT_EQ(active->m_messages.size(), c.offered) << c.message;
+        EXPECT_EQ(event->m_handled == VARIANT_TRUE, c.handled) << c.message;
+        if (c.offered) {
+            const MSG& msg = active->m_messages[0];
+            EXPECT_EQ(msg.hwnd, reinterpret_cast<HWND>(0x1234));
+            EXPECT_EQ(msg.message, static_cast<UINT>(WM_KEYDOWN));
+            EXPECT_EQ(msg.wParam, static_cast<WPARAM>(VK_TAB));
+            EXPECT_EQ(msg.lParam, 0x1C0001);
+            EXPECT_EQ(msg.pt.x, 12);
+            EXPECT_EQ(msg.pt.y, 34);
+        }
+    }
+    ComPtr<AcceleratorFilter> empty;
+    ASSERT_EQ(MakeObject(&empty, nullptr), S_OK);
+    ComPtr<FakeEvent> key;
+    ASSERT_EQ(MakeObject(&key, static_cast<long>(WM_KEYDOWN), static_cast<WPARAM>('A')), S_OK);
+    EXPECT_EQ(empty->OnEvent(key.Get()), E_UNEXPECTED);
+}
+
+TEST(BrowserHost, AnswersTheControlAsAnEmptyContainer) {
+    BrowserHost host;
+    // Identities: IUnknown is the client site.
+    void* out = nullptr;
+    ASSERT_EQ(host.QueryInterface(IID_IUnknown, &out), S_OK);
+    EXPECT_EQ(out, static_cast<IOleClientSite*>(&host));
+    ASSERT_EQ(host.QueryInterface(IID_IOleClientSite, &out), S_OK);
+    EXPECT_EQ(out, static_cast<IOleClientSite*>(&host));
+    ASSERT_EQ(host.QueryInterface(IID_IOleInPlaceSite, &out), S_OK);
+    EXPECT_EQ(out, static_cast<IOleInPlaceSite*>(&host));
+    ASSERT_EQ(host.QueryInterface(IID_IStorage, &out), S_OK);
+    EXPECT_EQ(out, static_cast<IStorage*>(&host));
+    EXPECT_EQ(host.QueryInterface(IID_IOleContainer, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(host.QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+
+    // Nothing is stored and there is no container or moniker.
+    IStream* stream = reinterpret_cast<IStream*>(1);
+    EXPECT_EQ(host.CreateStream(L"s", 0, 0, 0, &stream), E_NOTIMPL);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(host.OpenStream(L"s", nullptr, 0, 0, nullptr), E_INVALIDARG);
+    IStorage* storage = reinterpret_cast<IStorage*>(1);
+    EXPECT_EQ(host.OpenStorage(L"s", nullptr, 0, nullptr, 0, &storage), E_NOTIMPL);
+    EXPECT_EQ(storage, nullptr);
+    EXPECT_EQ(host.SetClass(CLSID_WebBrowser), S_OK);
+    EXPECT_EQ(host.Commit(0), E_NOTIMPL);
+    IOleContainer* container = reinterpret_cast<IOleContainer*>(1);
+    EXPECT_EQ(host.GetContainer(&container), E_NOINTERFACE);
+    EXPECT_EQ(container, nullptr);
+    EXPECT_EQ(host.GetMoniker(0, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(host.RequestNewObjectLayout(), E_NOTIMPL);
+
+    // Before Create there is no window, control or place.
+    HWND window = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(host.GetWindow(&window), S_OK);
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(host.GetWindow(nullptr), E_INVALIDARG);
+    EXPECT_EQ(host.GetControl(), nullptr);
+    EXPECT_EQ(host.Create(nullptr, RECT{0, 0, 1, 1}), E_INVALIDARG);
+    EXPECT_EQ(host.SetRect(RECT{0, 0, 10, 10}), GD_E_MISSING);
+
+    IOleInPlaceFrame* frame = reinterpret_cast<IOleInPlaceFrame*>(1);
+    IOleInPlaceUIWindow* document = reinterpret_cast<IOleInPlaceUIWindow*>(1);
+    RECT position{1, 1, 1, 1}, clip{1, 1, 1, 1};
+    OLEINPLACEFRAMEINFO info{};
+    info.cb = sizeof info;
+    EXPECT_EQ(host.GetWindowContext(&frame, &document, &position, &clip, nullptr), E_INVALIDARG);
+    EXPECT_EQ(frame, nullptr);
+    EXPECT_EQ(document, nullptr);
+    EXPECT_EQ(host.GetWindowContext(&frame, &document, &position, &clip, &info), S_OK);
+    EXPECT_FALSE(info.fMDIApp);
+    EXPECT_EQ(info.haccel, nullptr);
+    EXPECT_EQ(info.cAccelEntries, 0u);
+}
+
+TEST(SignIn, WithoutAHostNothingIsShown) {
+    std::wstring code = L"unchanged";
+    EXPECT_EQ(SignInThroughHost(L"client", ScopesFromMask(kSignInScopes), code), GD_E_MISSING);
+    EXPECT_EQ(code, L"unchanged");
+    ComPtr<AuthDialog> dialog;
+    ASSERT_EQ(MakeObject(&dialog, nullptr), S_OK);
+    long result = 0;
+    EXPECT_EQ(dialog->Show(nullptr, &result), E_INVALIDARG);
+    EXPECT_EQ(dialog->Show(L"http://127.0.0.1/", nullptr), E_INVALIDARG);
+}
+
+} // namespace
+} // namespace gd
