@@ -1,6 +1,7 @@
 #include "host/ui_thread.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <ole2.h>
 
@@ -12,10 +13,13 @@ namespace {
 constexpr UINT kRunMessage = WM_APP + 1;
 constexpr const wchar_t* kWindowClass = L"LumoHostMainWindow";
 
-// One piece of work; shared by the waiting thread and the UI thread, so a
-// wait that times out leaves the item valid for the late run.
+// One piece of work, shared by the waiting thread and the UI thread. A wait
+// that times out before the work started abandons it: the work refers to the
+// waiter's frame, which is gone once Run has returned.
 struct WorkItem {
+    enum State { kPending, kRunning, kAbandoned };
     std::function<HRESULT()> work;
+    std::atomic<int> state{kPending};
     HRESULT result = E_PENDING;
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ~WorkItem() {
@@ -29,6 +33,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
         return DefWindowProcW(window, message, wparam, lparam);
     std::unique_ptr<std::shared_ptr<WorkItem>> item(
         reinterpret_cast<std::shared_ptr<WorkItem>*>(lparam));
+    int pending = WorkItem::kPending;
+    if (!(*item)->state.compare_exchange_strong(pending, WorkItem::kRunning))
+        return 0;
     (*item)->result = RunGuarded((*item)->work);
     SetEvent((*item)->done);
     return 0;
@@ -106,8 +113,13 @@ HRESULT UiThread::Run(std::function<HRESULT()> work, DWORD timeout) {
         delete posted;
         RETURN_IF_FAILED(HRESULT_FROM_WIN32(GetLastError()));
     }
-    if (WaitForSingleObject(item->done, timeout) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(item->done, timeout) == WAIT_OBJECT_0)
+        return item->result;
+    int pending = WorkItem::kPending;
+    if (item->state.compare_exchange_strong(pending, WorkItem::kAbandoned))
         return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    // Started in the meantime: it may use the caller's frame until it ends.
+    WaitForSingleObject(item->done, INFINITE);
     return item->result;
 }
 

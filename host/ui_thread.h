@@ -27,8 +27,9 @@ public:
 
     // Runs work on the UI thread and waits up to timeout milliseconds for it;
     // on the UI thread itself it runs at once. Gives the work's result, or
-    // HRESULT_FROM_WIN32(ERROR_TIMEOUT) when the wait ran out (the work still
-    // runs later). Exceptions of the work become codes.
+    // HRESULT_FROM_WIN32(ERROR_TIMEOUT) when the work had not started when
+    // the wait ran out (it then never runs); work that has started is waited
+    // for. Exceptions of the work become codes.
     HRESULT Run(std::function<HRESULT()> work, DWORD timeout = INFINITE);
 
     // Dispatches the calling thread's messages (and so UI-thread work) until

@@ -66,9 +66,14 @@ TEST_F(HostTest, RunGivesUpAfterItsTimeoutAndTurnsExceptionsIntoCodes) {
     std::thread busy(
         [&] { m_host->Ui().Run([&] { return WaitForSingleObject(release, kDeadline), S_OK; }); });
     Sleep(50);
-    EXPECT_EQ(m_host->Ui().Run([] { return S_OK; }, 100), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    bool ran = false;
+    EXPECT_EQ(m_host->Ui().Run([&ran] { return ran = true, S_OK; }, 100),
+              HRESULT_FROM_WIN32(ERROR_TIMEOUT));
     SetEvent(release);
     busy.join();
+    // Work whose wait ran out never runs: it would use the waiter's frame.
+    EXPECT_EQ(m_host->OnUi([] { return S_OK; }), S_OK);
+    EXPECT_FALSE(ran);
     CloseHandle(release);
 
     EXPECT_EQ(m_host->OnUi([]() -> HRESULT { throw std::bad_alloc(); }), E_OUTOFMEMORY);
