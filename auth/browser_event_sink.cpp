@@ -104,7 +104,7 @@ bool IsSameObject(IUnknown* a, IUnknown* b) {
 BrowserEventSink::BrowserEventSink(EndDialog endDialog) : m_endDialog(std::move(endDialog)) {}
 
 BrowserEventSink::~BrowserEventSink() {
-    if (m_webBrowser)
+    if (_web_browser)
         Unadvise();
 }
 
@@ -119,24 +119,24 @@ HRESULT BrowserEventSink::FindConnectionPoint(IWebBrowser2* webBrowser,
 
 HRESULT BrowserEventSink::Advise(IWebBrowser2* i_web_browser) {
     RETURN_HR_IF_NULL(E_INVALIDARG, i_web_browser);
-    RETURN_HR_IF(E_UNEXPECTED, !(m_webBrowser.Get() == nullptr && m_cookie == 0));
+    RETURN_HR_IF(E_UNEXPECTED, !(_web_browser.Get() == nullptr && _cookie == 0));
     ComPtr<IConnectionPoint> connection_point;
     RETURN_IF_FAILED(FindConnectionPoint(i_web_browser, &connection_point));
     DWORD cookie = 0;
     RETURN_IF_FAILED(connection_point->Advise(this, &cookie));
-    m_webBrowser = ComPtr<IWebBrowser2>(i_web_browser);
-    m_cookie = cookie;
+    _web_browser = ComPtr<IWebBrowser2>(i_web_browser);
+    _cookie = cookie;
     return S_OK;
 }
 
 HRESULT BrowserEventSink::Unadvise() {
-    RETURN_HR_IF_NULL(E_UNEXPECTED, m_webBrowser.Get());
+    RETURN_HR_IF_NULL(E_UNEXPECTED, _web_browser.Get());
     ComPtr<IConnectionPoint> connection_point;
-    HRESULT hr = FindConnectionPoint(m_webBrowser.Get(), &connection_point);
+    HRESULT hr = FindConnectionPoint(_web_browser.Get(), &connection_point);
     if (SUCCEEDED(hr))
-        hr = connection_point->Unadvise(m_cookie);
-    m_webBrowser.Reset();
-    m_cookie = 0;
+        hr = connection_point->Unadvise(_cookie);
+    _web_browser.Reset();
+    _cookie = 0;
     RETURN_IF_FAILED(hr);
     return S_OK;
 }
@@ -156,16 +156,16 @@ void BrowserEventSink::Decide(std::wstring_view url, std::wstring_view title) {
 
 HRESULT BrowserEventSink::OnDocumentComplete(IDispatch* source, const VARIANT* url) {
     // Frames complete inside the page too; only the browser itself decides.
-    if (m_done || !IsSameObject(source, m_webBrowser.Get()))
+    if (m_done || !IsSameObject(source, _web_browser.Get()))
         return S_OK;
     std::wstring address(UrlArgument(url));
     if (address.empty()) {
         Bstr location;
-        RETURN_IF_FAILED(m_webBrowser->get_LocationURL(location.Put()));
+        RETURN_IF_FAILED(_web_browser->get_LocationURL(location.Put()));
         address = location.Text();
     }
     ComPtr<IDispatch> document;
-    RETURN_IF_FAILED(m_webBrowser->get_Document(document.Put()));
+    RETURN_IF_FAILED(_web_browser->get_Document(document.Put()));
     RETURN_HR_IF_NULL(GD_E_UNEXPECTED, document.Get());
     ComPtr<IHTMLDocument2> html;
     RETURN_IF_FAILED(document.As(&html));

@@ -54,7 +54,7 @@ public:
     // decisive one is final.
     void Decide(std::wstring_view url, std::wstring_view title);
 
-    bool Advised() const { return m_webBrowser.Get() != nullptr; }
+    bool Advised() const { return _web_browser.Get() != nullptr; }
     bool Done() const { return m_done; }
     const std::wstring& Code() const { return m_code; }
 
@@ -72,8 +72,8 @@ private:
     HRESULT OnDocumentComplete(IDispatch* source, const VARIANT* url);
     HRESULT FindConnectionPoint(IWebBrowser2* webBrowser, ComPtr<IConnectionPoint>* point);
 
-    ComPtr<IWebBrowser2> m_webBrowser;
-    DWORD m_cookie = 0;
+    ComPtr<IWebBrowser2> _web_browser;
+    DWORD _cookie = 0;
     EndDialog m_endDialog;
     bool m_done = false;
     std::wstring m_code;
