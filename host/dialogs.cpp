@@ -26,7 +26,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_Kind(long* kind) override { return Out(kind, m_kind); }
     HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override { return Out(window, m_window); }
     HRESULT STDMETHODCALLTYPE get_WParam(WPARAM* wparam) override { return Out(wparam, m_wparam); }
-    HRESULT STDMETHODCALLTYPE get_LParam(LPARAM* lparam) override { return Out(lparam, LPARAM{0}); }
+    HRESULT STDMETHODCALLTYPE get_LParam(LPARAM* lparam) override { return Out(lparam, m_lparam); }
     HRESULT STDMETHODCALLTYPE get_Point(POINT* point) override { return Out(point, POINT{}); }
     HRESULT STDMETHODCALLTYPE put_Handled(VARIANT_BOOL handled) override {
         m_handled = handled != VARIANT_FALSE;
@@ -46,9 +46,10 @@ private:
     long m_kind;
 
 public:
-    // A key message's window and key code.
+    // A window message's window and parameters (a key's code, a new size).
     HWND m_window = nullptr;
     WPARAM m_wparam = 0;
+    LPARAM m_lparam = 0;
 };
 
 struct LayoutControl {
@@ -471,8 +472,26 @@ HostDialog::HostDialog(std::wstring layout_id, HWND window, Lumo::IUixEventHandl
       m_strings(std::move(strings)) {}
 
 HostDialog::~HostDialog() {
-    if (m_window != nullptr)
+    if (m_window != nullptr) {
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
+    }
+}
+
+LRESULT CALLBACK HostDialog::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* dialog = reinterpret_cast<HostDialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (dialog == nullptr)
+        return DefWindowProcW(window, message, wparam, lparam);
+    switch (message) {
+    case WM_SIZE:
+        dialog->SendWindowEvent(Lumo::UIX_Event_Size, wparam, lparam);
+        return 0;
+    case WM_CLOSE: // the close box cancels; the plug-in destroys the dialog
+        dialog->EndModal(Lumo::UIX_ModalResult_Cancel);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wparam, lparam);
+    }
 }
 
 HRESULT HostDialog::Create(const Lumo::UIX_CreateParams& params,
@@ -480,7 +499,7 @@ HRESULT HostDialog::Create(const Lumo::UIX_CreateParams& params,
     RETURN_HR_IF_NULL(E_INVALIDARG, params.id);
     Layout layout;
     RETURN_IF_FAILED(ParseLayout(params.layout, params.layout_size, params.id, &layout));
-    RegisterWindowClass(kDialogClass, DefWindowProcW);
+    RegisterWindowClass(kDialogClass, WindowProc);
     HWND window = nullptr;
     // Hidden: tests drive the dialog without a screen.
     const DWORD style = params.style & ~WS_VISIBLE;
@@ -498,6 +517,7 @@ HRESULT HostDialog::Create(const Lumo::UIX_CreateParams& params,
         return E_OUTOFMEMORY;
     }
     created->AddRef();
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created.Get()));
     for (const LayoutControl& control : layout.controls) {
         long top = control.fixed ? layout.height - layout.fixed_size + control.y : control.y;
         RECT rect{control.x, top, control.x + control.width, top + control.height};
@@ -533,8 +553,45 @@ bool HostDialog::Send(long code, Lumo::IUixObj* object, long item_id, long kind)
     ComPtr<HostEvent> event;
     if (FAILED(MakeObject(&event, code, object, item_id, kind)))
         return false;
-    m_handler->OnEvent(event.Get());
+    ComPtr<Lumo::IUixEventHandler> handler = m_handler; // the handler may destroy the dialog
+    handler->OnEvent(event.Get());
     return event->m_handled;
+}
+
+bool HostDialog::SendWindowEvent(long code, WPARAM wparam, LPARAM lparam) {
+    if (!m_handler)
+        return false;
+    ComPtr<HostDialog> alive(this);
+    ComPtr<HostEvent> event;
+    if (FAILED(MakeObject(&event, code, this, 0, 0)))
+        return false;
+    event->m_window = m_window;
+    event->m_wparam = wparam;
+    event->m_lparam = lparam;
+    ComPtr<Lumo::IUixEventHandler> handler = m_handler;
+    handler->OnEvent(event.Get());
+    return event->m_handled;
+}
+
+HRESULT HostDialog::Resize(int client_width, int client_height) {
+    RETURN_HR_IF(E_UNEXPECTED, m_window == nullptr);
+    RETURN_HR_IF(E_INVALIDARG, client_width < 0 || client_height < 0);
+    RECT frame{0, 0, client_width, client_height};
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_STYLE));
+    const DWORD ex_style = static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_EXSTYLE));
+    RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()),
+                 !AdjustWindowRectEx(&frame, style, FALSE, ex_style));
+    RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()),
+                 !SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left,
+                               frame.bottom - frame.top,
+                               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
+    return S_OK;
+}
+
+HRESULT HostDialog::Close() {
+    RETURN_HR_IF(E_UNEXPECTED, m_window == nullptr);
+    SendMessageW(m_window, WM_CLOSE, 0, 0);
+    return S_OK;
 }
 
 HRESULT HostDialog::DoModal(Lumo::UIX_ObjModal, long* result) {
@@ -567,6 +624,7 @@ HRESULT HostDialog::Destroy() {
     }
     m_controls.clear();
     m_ended = true;
+    SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
     DestroyWindow(m_window);
     m_window = nullptr;
     m_destroyed = true;

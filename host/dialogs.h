@@ -183,6 +183,12 @@ public:
     // A key pressed in the dialog: its keyboard handlers see WM_KEYDOWN first;
     // S_OK when one of them handled it, S_FALSE otherwise.
     HRESULT PressKey(WPARAM key);
+    // The user resizes the dialog so that its client area has this size; the
+    // handler sees UIX_Event_Size.
+    HRESULT Resize(int client_width, int client_height);
+    // The user clicks the close box: a modal loop ends with
+    // UIX_ModalResult_Cancel; the dialog stays until the plug-in destroys it.
+    HRESULT Close();
     // A control by its layout id; null when none.
     HostControl* Control(const std::wstring& name) const;
     // A control of the kind, made by CreateObj with this dialog as parent.
@@ -193,6 +199,10 @@ public:
     bool Send(long code, Lumo::IUixObj* object, long item_id, long kind);
 
 private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    // An event of a window message: its window and parameters filled in.
+    bool SendWindowEvent(long code, WPARAM wparam, LPARAM lparam);
+
     HostDialog(std::wstring layout_id, HWND window, Lumo::IUixEventHandler* handler,
                std::shared_ptr<StringTable> strings);
 
