@@ -131,12 +131,19 @@ HRESULT MakeOpenParams(ComPtr<HostProperties>* params) {
 
 } // namespace
 
-EmulatedHost::EmulatedHost() : m_strings(std::make_shared<StringTable>()) {
+EmulatedHost::EmulatedHost()
+    : m_strings(std::make_shared<StringTable>()), m_browser(std::make_shared<BrowserRecord>()) {
     THROW_IF_FAILED(MakeObject(&m_afs));
     THROW_IF_FAILED(MakeObject(&m_uix, m_strings));
+    // Class objects belong to an apartment: the UI thread's, where OleCreate runs.
+    THROW_IF_FAILED(
+        m_ui.Run([this] { return RegisterHeadlessBrowser(m_browser, &m_browser_cookie); }));
 }
 
-EmulatedHost::~EmulatedHost() = default;
+EmulatedHost::~EmulatedHost() {
+    if (m_browser_cookie != 0)
+        m_ui.Run([this] { return CoRevokeClassObject(m_browser_cookie); });
+}
 
 HRESULT EmulatedHost::GetExtension(LPCWSTR name, IUnknown** extension) {
     RETURN_HR_IF_NULL(E_POINTER, extension);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/afs_host.h"
+#include "host/headless_browser.h"
 #include "host/string_table.h"
 #include "host/ui_thread.h"
 #include "host/uix_host.h"
@@ -98,6 +99,11 @@ public:
     // The command's state (Lumo::UIX_CmdState), on the UI thread.
     HRESULT CommandState(const std::wstring& name, long* state);
 
+    // The web browser that OleCreate(CLSID_WebBrowser) gives on the UI
+    // thread: what it does on a consent page, and what it did.
+    void SetBrowserScript(BrowserScript script) { m_browser->SetScript(std::move(script)); }
+    const BrowserRecord& Browser() const { return *m_browser; }
+
     // Answers for the next message boxes, in order.
     void ScriptAnswers(std::initializer_list<long> answers);
     std::vector<MessageRecord> Messages() const;
@@ -119,6 +125,8 @@ private:
     std::shared_ptr<StringTable> m_strings;
     ComPtr<AfsHost> m_afs;
     ComPtr<UixHost> m_uix;
+    std::shared_ptr<BrowserRecord> m_browser;
+    DWORD m_browser_cookie = 0;
 
     mutable std::mutex m_lock;
     std::vector<std::pair<long, ComPtr<Lumo::ILumoEventSink>>> m_sinks;
