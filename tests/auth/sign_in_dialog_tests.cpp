@@ -1,8 +1,12 @@
 #include "auth/sign_in_dialog.h"
 
+#include "auth/client_credentials.h"
+#include "auth/endpoints.h"
 #include "auth/token_client.h"
 #include "errors/codes.h"
 #include "plugin/com_object.h"
+#include "tests/auth/auth_support.h"
+#include "tests/support/host_sign_in.h"
 
 #include <gtest/gtest.h>
 
@@ -176,6 +180,125 @@ TEST(SignIn, WithoutAHostNothingIsShown) {
     long result = 0;
     EXPECT_EQ(dialog->Show(nullptr, &result), E_INVALIDARG);
     EXPECT_EQ(dialog->Show(L"http://127.0.0.1/", nullptr), E_INVALIDARG);
+}
+
+// The real dialog in the emulated host, its browser approving, refusing or
+// closing the emulator's consent page.
+class SignInDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::ResetEmulator();
+        test::UseEmulator();
+    }
+    void TearDown() override { SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr); }
+
+    HRESULT SignIn(std::shared_ptr<TokenSet>& tokens) {
+        return m_sign_in.Run([&] {
+            return AuthorizeInteractive(BuiltInClientId(), BuiltInClientSecret(), kSignInScopes,
+                                        tokens);
+        });
+    }
+    EmulatedHost& Host() { return m_sign_in.Host(); }
+    // The last sign-in dialog the host made, ended or not.
+    ComPtr<HostDialog> LastAuthDialog() {
+        ComPtr<HostDialog> last;
+        for (auto& dialog : Host().Uix().Dialogs())
+            if (dialog->LayoutId() == L"DlgAuth")
+                last = dialog;
+        return last;
+    }
+
+    test::HostSignIn m_sign_in;
+};
+
+TEST_F(SignInDialogTest, ApprovingInTheBrowserSignsThatUserIn) {
+    Host().SetBrowserScript({BrowserAction::Approve, L"bob.emulator@example.org"});
+    std::shared_ptr<TokenSet> tokens;
+    ASSERT_EQ(SignIn(tokens), S_OK);
+    ASSERT_TRUE(tokens);
+    TokenInfo info;
+    std::wstring error;
+    ASSERT_EQ(QueryTokenInfo(tokens->access_token, info, error), S_OK);
+    EXPECT_EQ(info.userid, test::kBobId);
+
+    // The browser was sent to the consent URL; the page's inner frame, whose
+    // title looks decisive, completed first and was passed over.
+    std::wstring consent;
+    BuildAuthorizationUrl(AuthorizationEndpointUrl(), BuiltInClientId(),
+                          ScopesFromMask(kSignInScopes), consent);
+    auto requests = Host().Browser().Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].url, consent);
+    auto events = Host().Browser().Events();
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_FALSE(events[0].top_level);
+    EXPECT_EQ(events[0].title.rfind(L"Success", 0), 0u);
+    EXPECT_TRUE(events[1].top_level);
+    EXPECT_EQ(events.back().title.rfind(L"Success code=", 0), 0u);
+
+    ComPtr<HostDialog> dialog = LastAuthDialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(dialog->IsDestroyed());
+    EXPECT_EQ(Host().Browser().Alive(), 0);
+}
+
+TEST_F(SignInDialogTest, RefusingOrClosingCancelsWithoutATokenRequest) {
+    struct Case {
+        BrowserAction action;
+        bool redirect; // the consent answers with a redirect to the outcome page
+        HRESULT expected;
+    } cases[] = {
+        {BrowserAction::Deny, false, GD_E_CANCELLED},
+        {BrowserAction::Deny, true, GD_E_CANCELLED},
+        {BrowserAction::Close, false, GD_E_CANCELLED},
+        {BrowserAction::Approve, true, S_OK},
+    };
+    for (const Case& c : cases) {
+        test::ResetEmulator();
+        if (c.redirect)
+            test::EmulatorControl(L"POST", L"/_emu/oauth", R"({"approval_redirect": true})");
+        Host().SetBrowserScript({c.action, L""});
+        std::shared_ptr<TokenSet> tokens;
+        HRESULT hr = SignIn(tokens);
+        EXPECT_EQ(hr, c.expected) << static_cast<int>(c.action) << c.redirect;
+        EXPECT_EQ(tokens != nullptr, SUCCEEDED(c.expected));
+        EXPECT_EQ(test::RequestsTo("/oauth2/v3/token").empty(), FAILED(c.expected));
+        EXPECT_EQ(Host().Browser().Alive(), 0);
+    }
+}
+
+TEST_F(SignInDialogTest, TheControlFillsTheDialogAndTakesItsKeys) {
+    Host().SetBrowserScript({BrowserAction::Wait, L""});
+    std::shared_ptr<TokenSet> tokens;
+    std::future<HRESULT> signIn = std::async(std::launch::async, [&] { return SignIn(tokens); });
+    ComPtr<HostDialog> dialog = Host().Uix().WaitForDialog(L"DlgAuth", test::kSignInDeadline);
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(UiThread::PumpUntil([&] { return Host().Browser().Events().size() >= 2; },
+                                    test::kSignInDeadline));
+    HRESULT tab = E_FAIL, letter = E_FAIL;
+    BrowserRects rects;
+    EXPECT_EQ(Host().OnUi([&] {
+        tab = dialog->PressKey(VK_TAB);
+        letter = dialog->PressKey('A');
+        return dialog->Resize(640, 400);
+    }),
+              S_OK);
+    // A page's keys go to the control; others stay the host's.
+    EXPECT_EQ(tab, S_OK);
+    EXPECT_EQ(letter, S_FALSE);
+    auto keys = Host().Browser().Keys();
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys[0].key, static_cast<WPARAM>(VK_TAB));
+    ASSERT_TRUE(Host().Browser().LastRects(&rects));
+    EXPECT_EQ(rects.position.right - rects.position.left, 640);
+    EXPECT_EQ(rects.position.bottom - rects.position.top, 400);
+
+    EXPECT_EQ(Host().OnUi([&] { return dialog->Close(); }), S_OK);
+    ASSERT_EQ(signIn.wait_for(std::chrono::milliseconds(test::kSignInDeadline)),
+              std::future_status::ready);
+    EXPECT_EQ(signIn.get(), GD_E_CANCELLED);
+    EXPECT_FALSE(tokens);
+    EXPECT_TRUE(dialog->IsDestroyed());
 }
 
 } // namespace

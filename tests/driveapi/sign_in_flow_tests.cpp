@@ -1,0 +1,111 @@
+// An account signed in through the plug-in's own dialog, the host's browser
+// approving the consent, then used for every kind of Drive request.
+#include "auth/client_credentials.h"
+#include "driveapi/account_requests.h"
+#include "driveapi/files.h"
+#include "driveapi/upload.h"
+#include "driveapi/user_info.h"
+#include "tests/auth/auth_support.h"
+#include "tests/driveapi/drive_fixture.h"
+#include "tests/support/host_sign_in.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace gd {
+namespace {
+
+using test::SeedId;
+
+std::string ReadStart(const std::shared_ptr<DriveAccount>& account, std::shared_ptr<DriveFile> file,
+                      DWORD count) {
+    std::unique_ptr<DriveReader> reader;
+    EXPECT_EQ(OpenAccountReader(account, file, reader), S_OK);
+    if (!reader)
+        return {};
+    std::string bytes(count, '\0');
+    DWORD read = 0;
+    EXPECT_EQ(reader->Read(bytes.data(), count, &read), S_OK);
+    bytes.resize(read);
+    return bytes;
+}
+
+size_t AuthDialogsMade(EmulatedHost& host) {
+    auto dialogs = host.Uix().Dialogs();
+    return std::count_if(dialogs.begin(), dialogs.end(),
+                         [](const auto& dialog) { return dialog->LayoutId() == L"DlgAuth"; });
+}
+
+TEST(SignInThroughTheDialog, TheAccountMakesEveryKindOfRequest) {
+    test::ResetEmulator();
+    test::UseEmulator();
+    test::HostSignIn signIn;
+    signIn.Host().SetBrowserScript({BrowserAction::Approve, L"alice.emulator@example.com"});
+    auto account = std::make_shared<DriveAccount>(BuiltInClientId(), BuiltInClientSecret());
+    RequestRunner runner = AccountRunner(account);
+
+    // The first request finds no tokens and signs in through the dialog.
+    std::shared_ptr<DriveUserInfo> info;
+    ASSERT_EQ(signIn.Run([&] {
+        return runner([&](const std::wstring& token) { return GetUserInfo(token, info); });
+    }),
+              S_OK);
+    EXPECT_EQ(account->Name(), test::kAliceId);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->id, test::kAliceId);
+
+    std::vector<std::wstring> titles;
+    FolderEnumerator root(account, nullptr);
+    for (std::shared_ptr<DriveFile> entry; root.Next(entry) == S_OK;)
+        titles.push_back(entry->item->title);
+    EXPECT_NE(std::find(titles.begin(), titles.end(), L"Welcome.pdf"), titles.end());
+
+    // Ranged download, and a Google Docs document through its export link.
+    std::shared_ptr<DriveFile> welcome, doc;
+    ASSERT_EQ(runner([&](const std::wstring& token) {
+                  return GetFile(token, SeedId("1aliceWelcome"), welcome);
+              }),
+              S_OK);
+    EXPECT_EQ(ReadStart(account, welcome, 5), "%PDF-");
+    ASSERT_EQ(runner([&](const std::wstring& token) {
+                  return GetFile(token, SeedId("1aliceMeetingDoc"), doc);
+              }),
+              S_OK);
+    ASSERT_TRUE(doc->item->download_url.empty());
+    EXPECT_EQ(ReadStart(account, doc, 5), "%PDF-");
+
+    // A new file's metadata, then its content through a resumable upload.
+    std::shared_ptr<DriveFile> created;
+    ASSERT_EQ(runner([&](const std::wstring& token) {
+                  return CreateFileMetadata(token, nullptr, L"Signed in.pdf", L"",
+                                            L"application/pdf", created);
+              }),
+              S_OK);
+    std::vector<BYTE> content(300);
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = test::PatternByte(i);
+    std::unique_ptr<DriveUploadWriter> writer;
+    ASSERT_EQ(OpenAccountUpload(account, created.get(), 300, writer), S_OK);
+    DWORD written = 0;
+    ASSERT_EQ(writer->Write(content.data(), 300, &written), S_OK);
+    ASSERT_EQ(writer->Finish(), S_OK);
+    EXPECT_EQ(test::ContentSha256(created->id), test::ContentSha256(test::CreatePatternFile(300)));
+
+    // An expired token is refreshed; the dialog is not shown again.
+    test::EmulatorControl(L"POST", L"/_emu/tokens", R"({"expire_all": true})");
+    std::shared_ptr<DriveFile> again;
+    EXPECT_EQ(signIn.Run([&] {
+        return runner([&](const std::wstring& token) {
+            return GetFile(token, SeedId("1aliceWelcome"), again);
+        });
+    }),
+              S_OK);
+    EXPECT_EQ(AuthDialogsMade(signIn.Host()), 1u);
+    EXPECT_EQ(signIn.Host().Browser().Alive(), 0);
+}
+
+} // namespace
+} // namespace gd
