@@ -74,7 +74,12 @@ HRESULT AuthDialog::OnInitDialog() {
 HRESULT AuthDialog::StartBrowser() {
     HWND window = nullptr;
     RETURN_IF_FAILED(m_pObj->get_Window(&window));
-    RETURN_IF_FAILED(_control.Create(window, RECT{0, 0, 1, 1}));
+    // The control fills the client area from the start; hosts need not send
+    // a size event before the page shows.
+    RECT client{0, 0, 1, 1};
+    if (FAILED(m_pObj->get_ClientRect(&client)) || IsRectEmpty(&client))
+        client = RECT{0, 0, 1, 1};
+    RETURN_IF_FAILED(_control.Create(window, client));
     RETURN_IF_FAILED(m_sink.Advise(_control.WebBrowser()));
     // Without the filter the page only misses its keys: navigate anyway.
     RegisterKeyboardFilter();

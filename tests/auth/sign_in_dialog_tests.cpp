@@ -275,8 +275,15 @@ TEST_F(SignInDialogTest, TheControlFillsTheDialogAndTakesItsKeys) {
     ASSERT_TRUE(dialog);
     ASSERT_TRUE(UiThread::PumpUntil([&] { return Host().Browser().Events().size() >= 2; },
                                     test::kSignInDeadline));
-    HRESULT tab = E_FAIL, letter = E_FAIL;
+    // The control fills the dialog's client area from the start.
     BrowserRects rects;
+    RECT client{};
+    ASSERT_TRUE(Host().Browser().LastRects(&rects));
+    ASSERT_EQ(Host().OnUi([&] { return dialog->get_ClientRect(&client); }), S_OK);
+    EXPECT_TRUE(EqualRect(&rects.position, &client));
+    EXPECT_EQ(client.right, 800);
+
+    HRESULT tab = E_FAIL, letter = E_FAIL;
     EXPECT_EQ(Host().OnUi([&] {
         tab = dialog->PressKey(VK_TAB);
         letter = dialog->PressKey('A');
