@@ -81,7 +81,7 @@ public:
 
     // How long the driver calls below wait for the UI thread (INFINITE at
     // first); tests set a deadline so that a stuck plug-in fails instead of
-    // hanging. Work that outlives its wait still runs, so a timeout ends a test.
+    // hanging. Work not started when its wait runs out is dropped.
     void SetCallTimeout(DWORD timeout) { m_call_timeout = timeout; }
     DWORD CallTimeout() const { return m_call_timeout; }
     // Runs work on the UI thread within the call timeout.

@@ -286,6 +286,12 @@ ComPtr<HostDialog> UixHost::WaitForDialog(const std::wstring& layout_id, DWORD t
     }
 }
 
+void UixHost::CancelModalDialogs() const {
+    for (const auto& dialog : Dialogs())
+        if (dialog->IsModal())
+            dialog->EndModal(Lumo::UIX_ModalResult_Cancel);
+}
+
 std::vector<ComPtr<HostDialog>> UixHost::Dialogs() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_dialogs;

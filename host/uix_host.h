@@ -131,6 +131,9 @@ public:
     ComPtr<HostDialog> WaitForDialog(const std::wstring& layout_id, DWORD timeout) const;
     // Every dialog made so far, destroyed ones included.
     std::vector<ComPtr<HostDialog>> Dialogs() const;
+    // Ends every running modal loop with Cancel (on the UI thread): what a
+    // test does when it fails with a dialog still up.
+    void CancelModalDialogs() const;
 
 private:
     HRESULT CreateControl(const Lumo::UIX_CreateParams& params, ComPtr<HostControl>* control);

@@ -143,11 +143,7 @@ protected:
     // pending show returns instead of blocking the fixture's end.
     void TearDown() override {
         if (m_shown.valid()) {
-            m_host->OnUi([&] {
-                for (const auto& dialog : m_host->Uix().Dialogs())
-                    dialog->EndModal(Lumo::UIX_ModalResult_Cancel);
-                return S_OK;
-            });
+            m_host->OnUi([&] { return m_host->Uix().CancelModalDialogs(), S_OK; });
             m_shown.wait_for(std::chrono::milliseconds(kDeadline));
         }
         if (m_module != nullptr)

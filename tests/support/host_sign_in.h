@@ -40,19 +40,9 @@ public:
         if (done.wait_for(std::chrono::milliseconds(kSignInDeadline)) !=
             std::future_status::ready) {
             ADD_FAILURE() << "the sign-in dialog did not end";
-            CloseDialogs();
+            m_host->OnUi([this] { return m_host->Uix().CancelModalDialogs(), S_OK; });
         }
         return done.get();
-    }
-
-    // Ends every modal dialog as its close box would.
-    void CloseDialogs() {
-        m_host->OnUi([this] {
-            for (auto& dialog : m_host->Uix().Dialogs())
-                if (dialog->IsModal())
-                    dialog->EndModal(Lumo::UIX_ModalResult_Cancel);
-            return S_OK;
-        });
     }
 
 private:
