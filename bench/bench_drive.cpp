@@ -3,10 +3,17 @@
 // "RESULT <mode> <bytes or entries> <seconds> <requests> <peak working set>".
 //
 //   bench_drive range <chunk> <host> <port> <token> <file id> <size>
+//   bench_drive account <chunk> <host> <port> <token> <file id> <size>
 //   bench_drive reference <chunk> <host> <port> <token> <file id> <size>
 //   bench_drive upload <chunk> <host> <port> <token> <file id> <size>
+//   bench_drive put <chunk> <host> <port> <token> <session path and query> <size>
 //   bench_drive list 0 <host> <port> <token> <folder id> 0
+// "range" reads with the token as it is; "account" reads through a signed-in
+// account, whose every request is preceded by the token check; "reference"
+// and "put" are plain WinINet on one connection.
 // The emulator override must name host:port (DRIVE_EMULATOR_HOST).
+#include "auth/client_credentials.h"
+#include "driveapi/account_requests.h"
 #include "driveapi/download.h"
 #include "driveapi/files.h"
 #include "driveapi/upload.h"
@@ -54,11 +61,13 @@ bool ChunkIntact(const BYTE* data, DWORD length, long long offset) {
     return length == 0 || data[0] == static_cast<BYTE>(offset % kPatternPeriod);
 }
 
-Outcome ReadThroughReader(const Args& args) {
+// Reads the file through a range reader whose requests run through runner.
+Outcome ReadThroughReader(const Args& args, const gd::RequestRunner& runner,
+                          long long requestsPerCall) {
     Outcome outcome;
     gd::RequestRunner counted = [&](const gd::RequestKind& kind) {
-        ++outcome.requests;
-        return kind(args.token);
+        outcome.requests += requestsPerCall;
+        return runner(kind);
     };
     auto file = std::make_shared<gd::DriveFile>();
     file->id = args.id;
@@ -115,6 +124,62 @@ Outcome ReadReference(const Args& args) {
     return outcome;
 }
 
+// An account holding the token: each attempt first asks tokeninfo about it.
+gd::RequestRunner SignedInRunner(const Args& args) {
+    auto account =
+        std::make_shared<gd::DriveAccount>(gd::BuiltInClientId(), gd::BuiltInClientSecret());
+    auto tokens = std::make_shared<gd::TokenSet>();
+    tokens->client_id = account->ClientId();
+    tokens->client_secret = account->ClientSecret();
+    tokens->access_token = args.token;
+    tokens->expires_in = 3600;
+    account->SetTokens(tokens);
+    return gd::AccountRunner(account);
+}
+
+// Plain WinINet sending the whole body to an upload session with
+// HttpSendRequestEx and InternetWriteFile.
+Outcome PutReference(const Args& args) {
+    Outcome outcome;
+    outcome.requests = 1;
+    HINTERNET session = InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET connection = InternetConnectW(session, args.host.c_str(), args.port, nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request = HttpOpenRequestW(connection, L"PUT", args.id.c_str(), L"HTTP/1.1", nullptr,
+                                         nullptr, gd::kRequestFlags, 0);
+    std::wstring headers =
+        L"Authorization: Bearer " + args.token + L"\r\nContent-Type: application/octet-stream\r\n";
+    INTERNET_BUFFERSW buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.lpcszHeader = headers.c_str();
+    buffers.dwHeadersLength = static_cast<DWORD>(headers.size());
+    buffers.dwBufferTotal = static_cast<DWORD>(args.size);
+    std::vector<BYTE> pattern(args.chunk + kPatternPeriod);
+    for (size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = static_cast<BYTE>(i % kPatternPeriod);
+    bool ok = request && HttpSendRequestExW(request, &buffers, nullptr, 0, 0);
+    while (ok && outcome.amount < args.size) {
+        DWORD count =
+            static_cast<DWORD>(std::min<long long>(args.chunk, args.size - outcome.amount));
+        DWORD written = 0;
+        ok = InternetWriteFile(request, pattern.data() + outcome.amount % kPatternPeriod, count,
+                               &written);
+        outcome.amount += written;
+    }
+    DWORD status = 0, length = sizeof status;
+    ok = ok && HttpEndRequestW(request, nullptr, 0, 0) &&
+         HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length,
+                        nullptr);
+    if (!ok)
+        outcome.hr = gd::LastErrorResult();
+    else if (status != 200)
+        outcome.hr = E_FAIL;
+    InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+    return outcome;
+}
+
 Outcome Upload(const Args& args) {
     Outcome outcome;
     std::unique_ptr<gd::DriveUploadWriter> writer;
@@ -153,8 +218,9 @@ Outcome List(const Args& args) {
 
 int main(int argc, char** argv) {
     if (argc != 8) {
-        std::fprintf(stderr, "usage: bench_drive <range|reference|upload|list> <chunk> <host> "
-                             "<port> <token> <id> <size>\n");
+        std::fprintf(stderr,
+                     "usage: bench_drive <range|account|reference|upload|put|list> <chunk> <host> "
+                     "<port> <token> <id> <size>\n");
         return 2;
     }
     gd::InitModule();
@@ -170,11 +236,15 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     Outcome outcome;
     if (args.mode == "range")
-        outcome = ReadThroughReader(args);
+        outcome = ReadThroughReader(args, gd::RunWithToken(args.token), 1);
+    else if (args.mode == "account")
+        outcome = ReadThroughReader(args, SignedInRunner(args), 2);
     else if (args.mode == "reference")
         outcome = ReadReference(args);
     else if (args.mode == "upload")
         outcome = Upload(args);
+    else if (args.mode == "put")
+        outcome = PutReference(args);
     else if (args.mode == "list")
         outcome = List(args);
     else

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Drive request kinds against the emulator (BENCH_BYTES, default 256 MiB):
-#   DriveRangeReader reads of 64 KiB and 1 MiB against plain WinINet asking
-#   the same ranges on one kept connection, a streamed upload, and a listing
-#   of 10,000 entries. Each runs BENCH_RUNS times (default 3); the best rate
+#   DriveRangeReader reads of 64 KiB and 1 MiB, with the token as it is and
+#   through a signed-in account (a token check before every request), against
+#   plain WinINet asking the same ranges on one kept connection; a streamed
+#   upload against curl PUT and a plain WinINet HttpSendRequestEx upload to a
+#   session of the same size; and a listing of 10,000 entries. Each runs BENCH_RUNS times (default 3); the best rate
 #   and the highest peak count. BUILD_DIR picks another build folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,6 +31,35 @@ token=$(control POST /_emu/tokens '{"issue": {}}' | member access_token)
 file=$(control POST /_emu/files "{\"title\": \"bench.bin\", \"size\": $bytes}" | member id)
 folder=$(control POST /_emu/folders '{"title": "Many", "count": 10000}' | member id)
 
+# A resumable upload session for a file: the path and query of its URL.
+session() { # file id
+  curl -s --noproxy '*' -o /dev/null -D - -X PUT -H "Authorization: Bearer $token" \
+    -H "Content-Length: 0" -H "X-Upload-Content-Length: $bytes" \
+    "http://$address/upload/drive/v2/files/$1?uploadType=resumable" |
+    tr -d '\r' | awk 'tolower($1) == "location:" {print $2}' | sed "s|^http://$address||"
+}
+
+# The content curl sends: the same pattern the plug-in's writer sends.
+/usr/bin/python3 - "$work/pattern.bin" "$bytes" <<'PY'
+import sys
+block = bytes(range(251)) * 4096
+with open(sys.argv[1], "wb") as out:
+    left = int(sys.argv[2])
+    while left > 0:
+        out.write(block[:left])
+        left -= len(block)
+PY
+
+curl_put() { # file id
+  local url="http://$address$(session "$1")"
+  /usr/bin/time -v -o "$work/curl.time" curl -s --noproxy '*' -o /dev/null -w '%{time_total}\n' \
+    -X PUT -H "Authorization: Bearer $token" -H "Content-Type: application/octet-stream" \
+    -T "$work/pattern.bin" "$url" >"$work/curl.out"
+  local peak_kb
+  peak_kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/curl.time")
+  echo "RESULT curl-put $bytes $(cat "$work/curl.out") 1 $((peak_kb * 1024))" >>"$work/results"
+}
+
 run() { # mode chunk id size
   wine "$build/bench/bench_drive.exe" "$1" "$2" "$host" "$port" "$token" "$3" "$4" </dev/null \
     | tr -d '\r' | grep '^RESULT' | sed "s/^RESULT $1 /RESULT $1-$2 /" >>"$work/results"
@@ -38,6 +69,7 @@ run() { # mode chunk id size
 for ((n = 0; n < runs; n++)); do
   for chunk in 65536 1048576; do
     run range "$chunk" "$file" "$bytes"
+    run account "$chunk" "$file" "$bytes"
     run reference "$chunk" "$file" "$bytes"
   done
   control POST /_emu/reset >/dev/null # drops the request log the reads filled
@@ -45,6 +77,9 @@ for ((n = 0; n < runs; n++)); do
   file=$(control POST /_emu/files "{\"title\": \"bench.bin\", \"size\": $bytes}" | member id)
   folder=$(control POST /_emu/folders '{"title": "Many", "count": 10000}' | member id)
   run upload 1048576 "$file" "$bytes"
+  [ "$(control GET "/_emu/files/$file/content-sha256" | member length)" = "$bytes" ]
+  run put 1048576 "$(session "$file")" "$bytes"
+  curl_put "$file"
   [ "$(control GET "/_emu/files/$file/content-sha256" | member length)" = "$bytes" ]
   run list 0 "$folder" 0
 done
@@ -61,17 +96,25 @@ for line in open(sys.argv[1]):
 size_mib = int(sys.argv[2]) / (1 << 20)
 print("best of %s runs, %d MiB" % (sys.argv[3], size_mib))
 print("%-34s %10s %14s %14s" % ("", "MB/s", "requests/MiB", "peak WS MiB"))
-names = {"range-65536": "DriveRangeReader 64 KiB reads", "reference-65536": "WinINet same ranges 64 KiB",
-         "range-1048576": "DriveRangeReader 1 MiB reads", "reference-1048576": "WinINet same ranges 1 MiB",
-         "upload-1048576": "DriveUploadWriter 1 MiB writes"}
+names = {"range-65536": "DriveRangeReader 64 KiB reads", "account-65536": "  the same, token checked",
+         "reference-65536": "WinINet same ranges 64 KiB",
+         "range-1048576": "DriveRangeReader 1 MiB reads", "account-1048576": "  the same, token checked",
+         "reference-1048576": "WinINet same ranges 1 MiB",
+         "upload-1048576": "DriveUploadWriter 1 MiB writes", "put-1048576": "WinINet SendRequestEx 1 MiB",
+         "curl-put": "curl PUT"}
 for mode, name in names.items():
     if mode in rows:
         rate, _, requests, amount, peak = rows[mode]
         print("%-34s %10.1f %14.2f %14.1f" % (name, rate, requests / (amount / (1 << 20)), peak / (1 << 20)))
 for chunk in ("65536", "1048576"):
-    r, b = rows.get("range-" + chunk), rows.get("reference-" + chunk)
+    r, a, b = (rows.get(m + "-" + chunk) for m in ("range", "account", "reference"))
     if r and b:
         print("range/reference at %s bytes: %.2f (aim >= 0.8)" % (chunk, r[0] / b[0]))
+    if a and b:
+        print("  with the token check: %.2f" % (a[0] / b[0]))
+u, p, c = rows.get("upload-1048576"), rows.get("put-1048576"), rows.get("curl-put")
+if u and p and c:
+    print("upload/WinINet reference: %.2f, upload/curl PUT: %.2f" % (u[0] / p[0], u[0] / c[0]))
 if "list-0" in rows:
     _, seconds, requests, amount, peak = rows["list-0"]
     print("listing %d entries: %.2f s in %d pages, peak WS %.1f MiB" % (amount, seconds, requests, peak / (1 << 20)))
