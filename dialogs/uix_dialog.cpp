@@ -13,7 +13,6 @@ HRESULT UixDialog::OnEvent(Lumo::IUixEvent* event) {
         ComPtr<UixDialog> alive(this);
         switch (code) {
         case Lumo::UIX_Event_ObjAttached:
-            m_pObj.Reset();
             return event->get_Object(m_pObj.Put());
         case Lumo::UIX_Event_InitDialog:
             return OnInitDialog();
