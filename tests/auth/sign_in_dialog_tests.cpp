@@ -242,28 +242,33 @@ TEST_F(SignInDialogTest, ApprovingInTheBrowserSignsThatUserIn) {
     EXPECT_EQ(Host().Browser().Alive(), 0);
 }
 
-TEST_F(SignInDialogTest, RefusingOrClosingCancelsWithoutATokenRequest) {
+TEST_F(SignInDialogTest, OnlyAnApprovalWithACodeReachesTheTokenEndpoint) {
     struct Case {
         BrowserAction action;
-        bool redirect; // the consent answers with a redirect to the outcome page
+        const char* oauth; // emulator settings for the consent's answer
         HRESULT expected;
     } cases[] = {
-        {BrowserAction::Deny, false, GD_E_CANCELLED},
-        {BrowserAction::Deny, true, GD_E_CANCELLED},
-        {BrowserAction::Close, false, GD_E_CANCELLED},
-        {BrowserAction::Approve, true, S_OK},
+        {BrowserAction::Deny, nullptr, GD_E_CANCELLED},
+        {BrowserAction::Deny, R"({"approval_redirect": true})", GD_E_CANCELLED},
+        {BrowserAction::Close, nullptr, GD_E_CANCELLED},
+        {BrowserAction::Approve, R"({"approval_redirect": true})", S_OK},
+        // "Success" without a code ends the dialog, and the exchange refuses
+        // the empty code without sending it.
+        {BrowserAction::Approve, R"({"success_title": "Success"})", INET_E_OUTOFMEMORY},
     };
     for (const Case& c : cases) {
         test::ResetEmulator();
-        if (c.redirect)
-            test::EmulatorControl(L"POST", L"/_emu/oauth", R"({"approval_redirect": true})");
+        if (c.oauth)
+            test::EmulatorControl(L"POST", L"/_emu/oauth", c.oauth);
         Host().SetBrowserScript({c.action, L""});
         std::shared_ptr<TokenSet> tokens;
         HRESULT hr = SignIn(tokens);
-        EXPECT_EQ(hr, c.expected) << static_cast<int>(c.action) << c.redirect;
-        EXPECT_EQ(tokens != nullptr, SUCCEEDED(c.expected));
-        EXPECT_EQ(test::RequestsTo("/oauth2/v3/token").empty(), FAILED(c.expected));
-        EXPECT_EQ(Host().Browser().Alive(), 0);
+        const std::string name =
+            std::to_string(static_cast<int>(c.action)) + (c.oauth ? c.oauth : "");
+        EXPECT_EQ(hr, c.expected) << name;
+        EXPECT_EQ(tokens != nullptr, SUCCEEDED(c.expected)) << name;
+        EXPECT_EQ(test::RequestsTo("/oauth2/v3/token").empty(), FAILED(c.expected)) << name;
+        EXPECT_EQ(Host().Browser().Alive(), 0) << name;
     }
 }
 
