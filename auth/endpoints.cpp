@@ -20,11 +20,19 @@ long ParseNumber(std::wstring_view text, long max) {
     return value <= max ? value : -1;
 }
 
+// A part of a dotted address in plain decimal. A leading zero would make the
+// resolver read the part as octal ("0127" is 87), so it is refused.
+long ParseAddressPart(std::wstring_view text) {
+    if (text.size() > 3 || (text.size() > 1 && text[0] == L'0'))
+        return -1;
+    return ParseNumber(text, 255);
+}
+
 bool IsLoopbackIPv4(std::wstring_view host) {
     int parts = 0;
     while (!host.empty() || parts == 0) {
         size_t dot = host.find(L'.');
-        long value = ParseNumber(host.substr(0, dot), 255);
+        long value = ParseAddressPart(host.substr(0, dot));
         if (value < 0 || (parts == 0 && value != 127))
             return false;
         ++parts;

@@ -19,6 +19,10 @@ TEST(EmulatorOverride, AcceptsOnlyLoopbackHostsWithAPort) {
         {L"127.0.0.1.evil.com:80", nullptr, 0},
         {L"127.0.0:80", nullptr, 0},
         {L"127.0.0.256:80", nullptr, 0},
+        // Parts with leading zeros resolve as octal: "0127" is 87, off the machine.
+        {L"0127.0.0.1:80", nullptr, 0},
+        {L"127.0.0.010:80", nullptr, 0},
+        {L"127.00000.0.1:80", nullptr, 0},
         {L"localhost.example.com:80", nullptr, 0},
         {L"www.googleapis.com:443", nullptr, 0},
         {L"127.0.0.1", nullptr, 0},

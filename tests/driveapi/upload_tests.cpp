@@ -153,6 +153,7 @@ TEST_F(UploadTest, SessionUrlsOffTheMachineOrInClearTextAreRefused) {
         L"http://upload.example.com/upload?upload_id=1",
         L"ftp://127.0.0.1:" + port + L"/upload",
         L"http://10.0.0.1:" + port + L"/upload",
+        L"http://0127.0.0.1:" + port + L"/upload", // octal: 87.0.0.1
         L"not a url",
         L"",
     };
