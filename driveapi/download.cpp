@@ -142,11 +142,16 @@ HRESULT DriveRangeReader::Read(void* buffer, DWORD count, DWORD* read) {
             continue;
         }
         RETURN_IF_FAILED(hr);
-        // A whole answer shorter than asked ends at the end of the content.
-        if (got == 0 || m_position < end)
+        // A server may answer a range with fewer bytes than asked: ask for
+        // the rest, unless the content is known to end here.
+        if (got == 0 || AtKnownEnd())
             break;
     }
     return S_OK;
+}
+
+bool DriveRangeReader::AtKnownEnd() const {
+    return m_file->item && m_file->item->file_size > 0 && m_position >= m_file->item->file_size;
 }
 
 HRESULT DriveRangeReader::Skip(ULONGLONG count, ULONGLONG* skipped) {

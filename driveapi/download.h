@@ -51,6 +51,8 @@ public:
 
 private:
     HRESULT ReadOnce(BYTE* buffer, std::int64_t end, DWORD& read);
+    // The position is at the size the file's metadata gives.
+    bool AtKnownEnd() const;
 
     RequestRunner m_runner;
     std::shared_ptr<DriveFile> m_file;

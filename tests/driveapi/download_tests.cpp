@@ -72,6 +72,23 @@ TEST_F(DownloadTest, RangesNameExactlyTheBytesAskedFor) {
                                                 "bytes=1000-1009"}));
 }
 
+TEST_F(DownloadTest, ShorterAnswersAreFollowedByRangesForTheRest) {
+    auto file = Fetch(test::CreatePatternFile(1000));
+    auto reader = Open(file);
+    test::EmulatorControl(L"POST", L"/_emu/drive", R"({"range_cap": 300})");
+    size_t mark = RequestLog().size();
+    std::vector<BYTE> buffer(1000);
+    DWORD read = 0;
+    ASSERT_EQ(reader->Read(buffer.data(), 1000, &read), S_OK);
+    EXPECT_EQ(read, 1000u);
+    ExpectPattern(buffer, 0, read);
+    std::vector<std::string> ranges;
+    for (const auto& request : test::RequestLogFrom(mark))
+        ranges.push_back(request.headers.at("range"));
+    EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=0-999", "bytes=300-999", "bytes=600-999",
+                                                "bytes=900-999"}));
+}
+
 TEST_F(DownloadTest, SkipsOnlyMoveThePositionUpToTheSize) {
     auto file = Fetch(test::CreatePatternFile(3000));
     DriveRangeReader reader(RunWithToken(m_token), file);

@@ -284,10 +284,11 @@ def drive_error(status, reason, message, domain="global"):
 RANGE_RE = re.compile(r"bytes=(\d*)-(\d*)$")
 
 
-def ranged(request, body, response=None):
+def ranged(request, body, response=None, cap=None):
     """Serves body whole (200) or the part its Range header asks for (206),
     or 416 when the range starts at or past the end. A Range header that is
-    not one plain byte range is ignored, as HTTP allows."""
+    not one plain byte range is ignored, as HTTP allows. cap, when given,
+    limits a 206 to that many bytes, as a server may."""
     response = response or Response(200, body)
     response.set_header("Accept-Ranges", "bytes")
     match = RANGE_RE.match(request.header("range").replace(" ", ""))
@@ -307,6 +308,8 @@ def ranged(request, body, response=None):
         if end <= start:
             response.body = body
             return response
+    if cap:
+        end = min(end, start + cap)
     response.status = 206
     response.body = SliceBody(body, start, end)
     response.set_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, body.length))

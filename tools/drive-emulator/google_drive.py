@@ -118,6 +118,7 @@ class DriveStore:
             self.children = {u["root"]: [] for u in self.users}
             self.sessions = {}
             self.page_cap = None
+            self.range_cap = None  # bytes at most in one 206 answer
             # Where upload sessions, export links and nextLinks point; None:
             # the host the request came to.
             self.session_base = self.export_base = self.next_link_base = None
@@ -425,7 +426,7 @@ def add_routes(router, store, oauth):
                              "Only files with binary content can be downloaded. Use Export "
                              "with Docs Editors files.", "parameter", "alt")
         response = Response(200, item.content, item.mime)
-        return ranged(request, item.content, response)
+        return ranged(request, item.content, response, store.range_cap)
 
     @router.route("GET", EXPORT_PATH)
     @signed_in
@@ -539,14 +540,16 @@ def control(request, store, oauth):
     if action == ("POST", "/_emu/drive"):
         settings = request.json() if request.body.strip() else {}
         with store.lock:
-            if "page_cap" in settings:
-                store.page_cap = int(settings["page_cap"]) if settings["page_cap"] else None
+            for name in ("page_cap", "range_cap"):
+                if name in settings:
+                    setattr(store, name, int(settings[name]) if settings[name] else None)
             for name in ("session_base", "export_base", "next_link_base"):
                 if name in settings:
                     setattr(store, name, expand_base(store, settings[name]))
             store.encoded.clear()  # resources hold the export links
             answer = {name: getattr(store, name) for name in
-                      ("page_cap", "session_base", "export_base", "next_link_base")}
+                      ("page_cap", "range_cap", "session_base", "export_base",
+                       "next_link_base")}
         return google_json(answer)
     if action == ("GET", "/_emu/files"):
         with store.lock:
