@@ -3,6 +3,8 @@
 // RETURN_IF_FAILED(expr)          expr yields an HRESULT; a failure returns it.
 // RETURN_HR_IF_NULL(hr, ptr)      a null ptr returns hr.
 // RETURN_HR_IF(hr, condition)     a true condition returns hr.
+// LOG_IF_FAILED(expr)             expr yields an HRESULT; a failure is traced
+//                                 and the HRESULT handed on (teardown goes on).
 // THROW_IF_FAILED(expr), THROW_HR_IF_NULL(hr, ptr), THROW_HR_IF(hr, condition)
 //                                 the same, throwing HResultException.
 // Each composes a trace text with the expression's source text; it serves
@@ -27,6 +29,12 @@ using TraceSink = void (*)(const std::wstring& text);
 TraceSink SetTraceSink(TraceSink sink);
 
 void TraceReturn(const char* expression, HRESULT hr);
+
+inline HRESULT LogIfFailed(const char* expression, HRESULT hr) {
+    if (FAILED(hr))
+        TraceReturn(expression, hr);
+    return hr;
+}
 [[noreturn]] void ThrowTraced(const char* expression, HRESULT hr);
 
 // Runs one guarded step: exceptions become codes, none leaves it.
@@ -67,6 +75,8 @@ template <class Step> HRESULT RunGuarded(Step&& step) noexcept {
     } while (0)
 
 #define RETURN_HR_IF_NULL(hr, ptr) RETURN_HR_IF(hr, (ptr) == nullptr)
+
+#define LOG_IF_FAILED(expr) ::gd::LogIfFailed(#expr, (expr))
 
 #define THROW_HR_IF(hr, condition)                                                                 \
     do {                                                                                           \

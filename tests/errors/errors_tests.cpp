@@ -162,6 +162,13 @@ TEST(CheckingForms, ReturnCheckReturnsTheCodeWithItsTrace) {
     EXPECT_EQ(NullCheck(nullptr), E_POINTER);
     EXPECT_EQ(g_traces.back().rfind(L"Expression: \"(pointer) == nullptr\" caused returning", 0),
               0u);
+    // The logging form traces a failure and hands the code on.
+    g_traces.clear();
+    EXPECT_EQ(LOG_IF_FAILED(Succeeds()), Succeeds());
+    EXPECT_TRUE(g_traces.empty());
+    EXPECT_EQ(LOG_IF_FAILED(Fails()), GD_E_INVALID_ARG);
+    ASSERT_EQ(g_traces.size(), 1u);
+    EXPECT_EQ(g_traces[0].rfind(L"Expression: \"Fails()\" caused returning", 0), 0u);
 }
 
 TEST(CheckingForms, ThrowCheckThrowsTheCodeWithItsText) {
