@@ -141,17 +141,19 @@ HRESULT BrowserEventSink::Unadvise() {
     return S_OK;
 }
 
-void BrowserEventSink::Decide(std::wstring_view url, std::wstring_view title) {
+HRESULT BrowserEventSink::Decide(std::wstring_view url, std::wstring_view title) {
     if (m_done || !IsAuthorizationAddress(url))
-        return;
+        return S_OK;
     TitleVerdict verdict = JudgeTitle(title);
     if (verdict == TitleVerdict::None)
-        return;
+        return S_OK;
     if (verdict == TitleVerdict::Approved)
         ExtractTitleParam(title.data(), title.size(), L"code", 4, m_code);
     m_done = true;
     if (m_endDialog)
-        m_endDialog(verdict == TitleVerdict::Approved ? kSignInApproved : kSignInDenied);
+        RETURN_IF_FAILED(
+            m_endDialog(verdict == TitleVerdict::Approved ? kSignInApproved : kSignInDenied));
+    return S_OK;
 }
 
 HRESULT BrowserEventSink::OnDocumentComplete(IDispatch* source, const VARIANT* url) {
@@ -171,8 +173,7 @@ HRESULT BrowserEventSink::OnDocumentComplete(IDispatch* source, const VARIANT* u
     RETURN_IF_FAILED(document.As(&html));
     Bstr title;
     RETURN_IF_FAILED(html->get_title(title.Put()));
-    Decide(address, std::wstring_view(title.Text(), title.Length()));
-    return S_OK;
+    return Decide(address, std::wstring_view(title.Text(), title.Length()));
 }
 
 HRESULT STDMETHODCALLTYPE BrowserEventSink::QueryInterface(REFIID iid, void** out) {

@@ -40,7 +40,7 @@ inline constexpr int kSignInDenied = 2;
 class BrowserEventSink : public IDispatch {
 public:
     // Ends the dialog's modal loop with the given end code.
-    using EndDialog = std::function<void(int)>;
+    using EndDialog = std::function<HRESULT(int)>;
 
     explicit BrowserEventSink(EndDialog endDialog);
     BrowserEventSink(const BrowserEventSink&) = delete;
@@ -51,8 +51,8 @@ public:
     HRESULT Unadvise();
 
     // A completed top-level document at url with the given title; the first
-    // decisive one is final.
-    void Decide(std::wstring_view url, std::wstring_view title);
+    // decisive one is final. A failure to end the dialog is returned.
+    HRESULT Decide(std::wstring_view url, std::wstring_view title);
 
     bool Advised() const { return _web_browser.Get() != nullptr; }
     bool Done() const { return m_done; }

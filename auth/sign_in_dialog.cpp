@@ -35,7 +35,11 @@ HRESULT AcceleratorFilter::OnEvent(Lumo::IUixEvent* io_event) {
 }
 
 AuthDialog::AuthDialog(Lumo::ILumoInstance* host)
-    : m_host(host), m_sink([this](int code) { EndDialog(code); }) {}
+    : m_host(host), m_sink([this](int code) { return EndDialog(code); }) {}
+
+AuthDialog::~AuthDialog() {
+    Teardown();
+}
 
 HRESULT AuthDialog::Show(const wchar_t* i_url, long* pRes) {
     RETURN_HR_IF(E_INVALIDARG, i_url == nullptr || pRes == nullptr);
@@ -51,7 +55,7 @@ HRESULT AuthDialog::Show(const wchar_t* i_url, long* pRes) {
     // Destroy takes m_pObj back through the detach event.
     ComPtr<Lumo::IUixObj> dialog = m_pObj;
     if (FAILED(created) && dialog)
-        dialog->Destroy();
+        LOG_IF_FAILED(dialog->Destroy());
     RETURN_IF_FAILED(created);
     RETURN_HR_IF(S_FALSE, !dialog);
     // A dialog without its browser would stay blank: say why instead.
@@ -66,9 +70,11 @@ HRESULT AuthDialog::Show(const wchar_t* i_url, long* pRes) {
 
 HRESULT AuthDialog::OnInitDialog() {
     m_dialog.Reset();
-    RETURN_IF_FAILED(m_pObj.As(&m_dialog));
-    m_start_result = StartBrowser();
-    return m_start_result;
+    m_start_result = m_pObj.As(&m_dialog);
+    if (SUCCEEDED(m_start_result))
+        m_start_result = StartBrowser();
+    RETURN_IF_FAILED(m_start_result);
+    return S_OK;
 }
 
 HRESULT AuthDialog::StartBrowser() {
@@ -112,16 +118,27 @@ HRESULT AuthDialog::Navigate() {
 }
 
 HRESULT AuthDialog::OnDestroy() {
+    HRESULT hr = Teardown();
+    m_dialog.Reset();
+    RETURN_IF_FAILED(hr);
+    return S_OK;
+}
+
+HRESULT AuthDialog::Teardown() {
+    HRESULT first = S_OK;
+    auto keep = [&first](HRESULT hr) {
+        if (SUCCEEDED(first))
+            first = hr;
+    };
     if (m_keyboard_source) {
-        m_keyboard_source->Unadvise(m_keyboard_cookie);
+        keep(LOG_IF_FAILED(m_keyboard_source->Unadvise(m_keyboard_cookie)));
         m_keyboard_source.Reset();
         m_keyboard_cookie = 0;
     }
     if (m_sink.Advised())
-        m_sink.Unadvise();
+        keep(LOG_IF_FAILED(m_sink.Unadvise()));
     _control.Close();
-    m_dialog.Reset();
-    return S_OK;
+    return first;
 }
 
 HRESULT AuthDialog::OnDefaultEvent(long code, Lumo::IUixEvent* event) {
@@ -139,9 +156,10 @@ HRESULT AuthDialog::OnSize(Lumo::IUixEvent* event) {
     return S_OK;
 }
 
-void AuthDialog::EndDialog(int code) {
-    if (m_pObj)
-        m_pObj->EndModal(code);
+HRESULT AuthDialog::EndDialog(int code) {
+    RETURN_HR_IF_NULL(GD_E_MISSING, m_pObj.Get());
+    RETURN_IF_FAILED(m_pObj->EndModal(code));
+    return S_OK;
 }
 
 SignInTask::SignInTask(Lumo::ILumoInstance* host, std::wstring clientId,
@@ -171,7 +189,7 @@ HRESULT SignInThroughHost(const std::wstring& clientId, const std::vector<std::w
     RETURN_HR_IF_NULL(GD_E_MISSING, host);
     ComPtr<SignInTask> task;
     RETURN_IF_FAILED(MakeObject(&task, host, clientId, scopes));
-    host->RunOnMainThread(task.Get(), INFINITE);
+    RETURN_IF_FAILED(host->RunOnMainThread(task.Get(), INFINITE));
     RETURN_IF_FAILED(task->Result());
     code = task->Code();
     return S_OK;

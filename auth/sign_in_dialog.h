@@ -34,6 +34,8 @@ private:
 class AuthDialog : public UixDialog {
 public:
     explicit AuthDialog(Lumo::ILumoInstance* host);
+    // A host that never destroyed the dialog still gets its filter back.
+    ~AuthDialog() override;
 
     // Shows the consent page at i_url until the dialog ends; *pRes gets the
     // end code (kSignInApproved, kSignInDenied, or the host's close code).
@@ -52,7 +54,10 @@ private:
     HRESULT RegisterKeyboardFilter();
     HRESULT Navigate();
     HRESULT OnSize(Lumo::IUixEvent* event);
-    void EndDialog(int code);
+    HRESULT EndDialog(int code);
+    // Unregisters the key filter, unadvises the sink and closes the control;
+    // the first failure is returned, the rest still done.
+    HRESULT Teardown();
 
     ComPtr<Lumo::IUixDialog> m_dialog;
     ComPtr<Lumo::ILumoInstance> m_host;
@@ -61,8 +66,9 @@ private:
     BrowserHost _control;
     BrowserEventSink m_sink;
     std::wstring m_url;
-    // Why the dialog could not show the page; the dialog then never runs.
-    HRESULT m_start_result = S_OK;
+    // Why the dialog cannot show the page (no initialisation yet, or a
+    // failed one); the dialog then never runs.
+    HRESULT m_start_result = GD_E_MISSING;
 };
 
 // The host runs it on its UI thread: the dialog for one consent.

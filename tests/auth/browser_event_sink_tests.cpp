@@ -57,6 +57,8 @@ TEST(JudgeTitle, SuccessOrDeniedAnywhereInAnyCase) {
         {L"the SUCCESS page", TitleVerdict::Approved},
         {L"Denied error=access_denied", TitleVerdict::Denied},
         {L"access denied", TitleVerdict::Denied},
+        // Both words: the approval wins.
+        {L"Denied? No: Success code=x", TitleVerdict::Approved},
         {L"Sign in - Google Accounts", TitleVerdict::None},
         {L"Error", TitleVerdict::None},
         {L"", TitleVerdict::None},
@@ -70,7 +72,7 @@ protected:
     void TearDown() override { SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr); }
 
     std::vector<int> m_ends;
-    BrowserEventSink m_sink{[this](int code) { m_ends.push_back(code); }};
+    BrowserEventSink m_sink{[this](int code) { return m_ends.push_back(code), S_OK; }};
 };
 
 TEST_F(SignInDecision, OnlyPagesOnTheAuthorizationHostDecide) {
@@ -118,6 +120,10 @@ TEST_F(SignInDecision, DenialEndsWithoutACode) {
     EXPECT_TRUE(m_sink.Done());
     EXPECT_EQ(m_sink.Code(), L"");
     EXPECT_EQ(m_ends, std::vector<int>{kSignInDenied});
+
+    // A dialog that cannot be ended reports why.
+    BrowserEventSink stuck([](int) { return E_UNEXPECTED; });
+    EXPECT_EQ(stuck.Decide(L"http://127.0.0.1:4567/o/oauth2/approval", L"Denied"), E_UNEXPECTED);
 }
 
 TEST_F(SignInDecision, AnUnadvisedSinkTakesNoEventForTheBrowsers) {
