@@ -29,6 +29,15 @@ protected:
         EXPECT_EQ(OpenDriveReader(RunWithToken(m_token), file, reader), S_OK);
         return reader;
     }
+    // The Range headers of the media requests logged from mark on.
+    static std::vector<std::string> RangesSince(size_t mark, const DriveFile& file) {
+        std::vector<std::string> ranges;
+        for (const auto& request : test::RequestLogFrom(mark)) {
+            EXPECT_EQ(request.path, "/drive/v3/files/" + ToUtf8(file.id) + "?alt=media");
+            ranges.push_back(request.headers.at("range"));
+        }
+        return ranges;
+    }
     static void ExpectPattern(const std::vector<BYTE>& bytes, long long first, DWORD count) {
         for (DWORD i = 0; i < count; ++i) {
             if (bytes[i] != PatternByte(first + i)) {
@@ -62,14 +71,9 @@ TEST_F(DownloadTest, RangesNameExactlyTheBytesAskedFor) {
     ASSERT_EQ(reader->Read(buffer.data(), 10, &read), S_OK);
     EXPECT_EQ(read, 0u);
 
-    auto log = test::RequestLogFrom(mark);
-    std::vector<std::string> ranges;
-    for (const auto& request : log) {
-        EXPECT_EQ(request.path, "/drive/v3/files/" + ToUtf8(file->id) + "?alt=media");
-        ranges.push_back(request.headers.at("range"));
-    }
-    EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=0-99", "bytes=500-549", "bytes=550-1549",
-                                                "bytes=1000-1009"}));
+    EXPECT_EQ(RangesSince(mark, *file),
+              (std::vector<std::string>{"bytes=0-99", "bytes=500-549", "bytes=550-1549",
+                                        "bytes=1000-1009"}));
 }
 
 TEST_F(DownloadTest, ShorterAnswersAreFollowedByRangesForTheRest) {
@@ -82,11 +86,9 @@ TEST_F(DownloadTest, ShorterAnswersAreFollowedByRangesForTheRest) {
     ASSERT_EQ(reader->Read(buffer.data(), 1000, &read), S_OK);
     EXPECT_EQ(read, 1000u);
     ExpectPattern(buffer, 0, read);
-    std::vector<std::string> ranges;
-    for (const auto& request : test::RequestLogFrom(mark))
-        ranges.push_back(request.headers.at("range"));
-    EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=0-999", "bytes=300-999", "bytes=600-999",
-                                                "bytes=900-999"}));
+    EXPECT_EQ(RangesSince(mark, *file),
+              (std::vector<std::string>{"bytes=0-999", "bytes=300-999", "bytes=600-999",
+                                        "bytes=900-999"}));
 }
 
 TEST_F(DownloadTest, SkipsOnlyMoveThePositionUpToTheSize) {
