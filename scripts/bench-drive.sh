@@ -13,14 +13,7 @@ bytes=${BENCH_BYTES:-268435456}
 runs=${BENCH_RUNS:-3}
 source "$root/scripts/setup.sh"
 
-gd_prepare "$build" bench_drive
-
-GD_WORK_DIR=$(mktemp -d)
-work=$GD_WORK_DIR
-gd_start_emulator "$build/bench-drive-emulator"
-address=$GD_EMULATOR_ADDRESS
-host=${address%:*}
-port=${address#*:}
+gd_bench_start "$build" bench_drive "$build/bench-drive-emulator"
 export DRIVE_EMULATOR_HOST=$address
 
 control() { # method path [json]

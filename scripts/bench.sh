@@ -15,14 +15,7 @@ bytes=${BENCH_BYTES:-268435456}
 runs=${BENCH_RUNS:-3}
 source "$root/scripts/setup.sh"
 
-gd_prepare "$build" bench_read
-
-GD_WORK_DIR=$(mktemp -d)
-work=$GD_WORK_DIR
-gd_start_emulator "$build/bench-emulator"
-address=$GD_EMULATOR_ADDRESS
-host=${address%:*}
-port=${address#*:}
+gd_bench_start "$build" bench_read "$build/bench-emulator"
 url="http://$address/_test/bytes/$bytes"
 
 : >"$work/results"

@@ -79,6 +79,18 @@ gd_stop_emulator() {
     --state "$GD_EMULATOR_STATE_DIR" >/dev/null 2>&1 || true
 }
 
+# A benchmark's start: builds its target, makes a work folder (GD_WORK_DIR)
+# and starts the emulator; sets work, address, host and port.
+gd_bench_start() { # build-dir target emulator-state-dir
+  gd_prepare "$1" "$2"
+  GD_WORK_DIR=$(mktemp -d)
+  work=$GD_WORK_DIR
+  gd_start_emulator "$3"
+  address=$GD_EMULATOR_ADDRESS
+  host=${address%:*}
+  port=${address#*:}
+}
+
 # Stops the emulator, removes GD_WORK_DIR and stops Wine: every script's exit.
 gd_cleanup() {
   gd_stop_emulator
