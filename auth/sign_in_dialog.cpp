@@ -82,7 +82,7 @@ HRESULT AuthDialog::StartBrowser() {
     RETURN_IF_FAILED(m_pObj->get_Window(&window));
     // The control fills the client area from the start; hosts need not send
     // a size event before the page shows.
-    RECT client{0, 0, 1, 1};
+    RECT client{};
     if (FAILED(m_pObj->get_ClientRect(&client)) || IsRectEmpty(&client))
         client = RECT{0, 0, 1, 1};
     RETURN_IF_FAILED(_control.Create(window, client));
