@@ -2,6 +2,8 @@
 
 #include "errors/codes.h"
 #include "errors/common_table.h"
+#include "errors/critical_section.h"
+#include "errors/growth.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -30,27 +32,11 @@ const ErrorRow kFrameBufferRows[] = {
 
 const char* const kSeverityNames[] = {"Success", "Warning", "Error", "Failure"};
 
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION& section) : m_section(section) {
-        EnterCriticalSection(&section);
-    }
-    ~Lock() { LeaveCriticalSection(&m_section); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_section;
-};
-
 // Records sorted by number; built-ins arrive with the first registration.
 class Registry {
 public:
-    Registry() { InitializeCriticalSection(&m_section); }
-    ~Registry() { DeleteCriticalSection(&m_section); }
-
     void Register(const Subsystem& subsystem) {
-        Lock lock(m_section);
+        SectionLock lock(m_section);
         if (m_builtins_pending) {
             m_builtins_pending = false;
             Insert({kSubsystemIo, kIoRows, std::size(kIoRows), "IO subsystem"});
@@ -63,7 +49,7 @@ public:
     }
 
     void Unregister(unsigned number) {
-        Lock lock(m_section);
+        SectionLock lock(m_section);
         std::size_t at = LowerBound(number);
         if (at < m_records.size() && m_records[at].number == number)
             m_records.erase(m_records.begin() + static_cast<std::ptrdiff_t>(at));
@@ -71,7 +57,7 @@ public:
 
     // Copies the record out under the lock; the tables themselves are static.
     bool Find(unsigned number, Subsystem& found) {
-        Lock lock(m_section);
+        SectionLock lock(m_section);
         std::size_t at = LowerBound(number);
         if (at >= m_records.size() || m_records[at].number != number)
             return false;
@@ -100,19 +86,11 @@ private:
         m_records.insert(m_records.begin() + static_cast<std::ptrdiff_t>(at), subsystem);
     }
 
-    // 1.5 times once the capacity is 16 or more, at least the needed count
-    // rounded up to a multiple of 4.
     void Grow(std::size_t needed) {
-        std::size_t capacity = m_records.capacity();
-        if (needed <= capacity)
-            return;
-        std::size_t grown = capacity >= 16 ? capacity + capacity / 2 : 0;
-        if (grown < needed)
-            grown = (needed + 3) / 4 * 4;
-        m_records.reserve(grown);
+        m_records.reserve(GrownCapacity(m_records.capacity(), needed));
     }
 
-    CRITICAL_SECTION m_section;
+    CriticalSection m_section;
     std::vector<Subsystem> m_records;
     bool m_builtins_pending = true;
 };

@@ -11,6 +11,22 @@
 #include <utility>
 
 #include "plugin/com_ptr.h"
+#include "plugin/sdk/lumo_base.h"
+
+// Declares gd::name and binds the identifier `text` to it for __uuidof, the
+// way the host's SDK declares its interfaces; for the plug-in's own.
+#if defined(_MSC_VER)
+#define GD_DECLARE_INTERFACE(name, text)                                                           \
+    namespace gd {                                                                                 \
+    struct __declspec(uuid(text)) name;                                                            \
+    }
+#else
+#define GD_DECLARE_INTERFACE(name, text)                                                           \
+    namespace gd {                                                                                 \
+    struct name;                                                                                   \
+    }                                                                                              \
+    LUMO_APPLY(__CRT_UUID_DECL, gd::name, LUMO_GUID_PARTS(text))
+#endif
 
 namespace gd {
 

@@ -1,5 +1,7 @@
 #include "plugin/gd_plugin.h"
 
+#include "auth/client_credentials.h"
+#include "errors/check.h"
 #include "plugin/host_instance.h"
 #include "plugin/resources.h"
 
@@ -67,12 +69,17 @@ HRESULT GDPlugin::Init(Lumo::ILumoInstance* host) {
     if (host == nullptr)
         return E_INVALIDARG;
     HostInstance::Fill(host);
-    // Still to come with the Drive file system: create it with the "AFS"
-    // extension into m_file_system (E_OUTOFMEMORY when that fails), set its
-    // "ClientID" and then "ClientSecret" properties to the built-in OAuth
-    // credentials as BSTR variants, and return the result of the latter.
-    // Until then no file system exists and InitFileSystems registers nothing.
-    return S_OK;
+    ComPtr<DriveFileSystem> fileSystem;
+    RETURN_IF_FAILED(MakeObject(&fileSystem, ComPtr<Lumo::IAfsInstance>(HostInstance::Afs())));
+    m_file_system = fileSystem;
+    Variant clientId, clientSecret;
+    RETURN_IF_FAILED(clientId.SetText(BuiltInClientId()));
+    RETURN_IF_FAILED(clientSecret.SetText(BuiltInClientSecret()));
+    Bstr idName, secretName;
+    RETURN_IF_FAILED(idName.Assign(L"ClientID"));
+    RETURN_IF_FAILED(secretName.Assign(L"ClientSecret"));
+    m_file_system->SetProperty(idName.Get(), clientId.Get());
+    return m_file_system->SetProperty(secretName.Get(), clientSecret.Get());
 }
 
 HRESULT GDPlugin::InitFileSystems() {
@@ -135,7 +142,7 @@ HRESULT GDPlugin::PostInit() {
 HRESULT GDPlugin::Uninit() {
     if (HostInstance::Afs() != nullptr && m_file_system) {
         HostInstance::Afs()->UnregisterFileSystem(m_file_system.Get());
-        // Still to come with the account store: tell the file system to drop it.
+        m_file_system->DropStore();
     }
     m_file_system.Reset();
     HostInstance::Clear();

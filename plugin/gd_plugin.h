@@ -1,6 +1,7 @@
 // The plug-in object the host drives from Init to Uninit.
 #pragma once
 
+#include "drivefs/file_system.h"
 #include "plugin/com_object.h"
 #include "plugin/sdk/lumo.h"
 
@@ -59,7 +60,7 @@ private:
     void LoadStrings();
     void RegisterDialogIds();
 
-    ComPtr<Lumo::IAfsFileSystem> m_file_system;
+    ComPtr<DriveFileSystem> m_file_system;
     // The commands handler; kept until this object is destroyed.
     ComPtr<IUnknown> m_commands;
     bool m_ids_registered = false;
