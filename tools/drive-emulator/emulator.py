@@ -281,14 +281,16 @@ def drive_error(status, reason, message, domain="global"):
     }}, status)
 
 
-RANGE_RE = re.compile(r"bytes=(\d*)-(\d*)$")
+RANGE_RE = re.compile(r"bytes=(\d*)-(\d*)$", re.IGNORECASE)  # range units ignore case
 
 
 def ranged(request, body, response=None, cap=None):
     """Serves body whole (200) or the part its Range header asks for (206),
-    or 416 when the range starts at or past the end. A Range header that is
-    not one plain byte range is ignored, as HTTP allows. cap, when given,
-    limits a 206 to that many bytes, as a server may."""
+    or 416 when the range cannot be satisfied (RFC 9110 14.1.1): a first byte
+    at or past the end, or a suffix of 0 bytes or of an empty body (no byte
+    can be named). A Range header that is not one valid byte range (several
+    ranges, a last byte before the first) is ignored, as HTTP allows. cap,
+    when given, limits a 206 to that many bytes, as a server may."""
     response = response or Response(200, body)
     response.set_header("Accept-Ranges", "bytes")
     match = RANGE_RE.match(request.header("range").replace(" ", ""))
@@ -301,13 +303,13 @@ def ranged(request, body, response=None, cap=None):
     else:
         start = int(first)
         end = body.length if last == "" else min(int(last) + 1, body.length)
-        if start >= body.length:
-            refused = Response(416)
-            refused.set_header("Content-Range", "bytes */%d" % body.length)
-            return refused
-        if end <= start:
+        if last != "" and int(last) < start:
             response.body = body
             return response
+    if start >= end:
+        refused = Response(416)
+        refused.set_header("Content-Range", "bytes */%d" % body.length)
+        return refused
     if cap:
         end = min(end, start + cap)
     response.status = 206

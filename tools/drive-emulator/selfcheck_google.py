@@ -280,8 +280,16 @@ def check_media(api, check, token):
     check(response.status == 206 and body == data[100:1100]
           and response.getheader("Content-Range") == "bytes 100-1099/%d" % len(data),
           "media: range 206")
-    response, body = api.call("GET", path, headers={"Range": "bytes=%d-" % len(data)}, token=token)
-    check(response.status == 416, "media: range at the end is 416")
+    for value in ("bytes=%d-" % len(data), "bytes=-0"):
+        response, body = api.call("GET", path, headers={"Range": value}, token=token)
+        check(response.status == 416
+              and response.getheader("Content-Range") == "bytes */%d" % len(data),
+              "media: %s is 416" % value)
+    empty = api.control("/_emu/files", {"title": "Empty.pdf", "size": 0})
+    response, body = api.call("GET", "/drive/v3/files/%s?alt=media" % empty["id"],
+                              headers={"Range": "bytes=-100"}, token=token)
+    check(response.status == 416 and response.getheader("Content-Range") == "bytes */0",
+          "media: a suffix range of an empty file is 416")
     big = api.control("/_emu/files", {"title": "Generated.bin", "size": 50 << 20})
     start = time.monotonic()
     response, body = api.call("GET", "/drive/v3/files/%s?alt=media" % big["id"],
