@@ -272,8 +272,18 @@ class Response:
         return self.status >= 200 and self.status not in (204, 304)
 
 
-def drive_error(status, reason, message, domain="global"):
-    """An error answer in Drive's own shape (reason inside error.errors[0])."""
+# Google's challenges on a 401 (RFC 6750 3.1): without a token, and for a
+# token it does not accept.
+GOOGLE_CHALLENGE = 'Bearer realm="https://accounts.google.com/"'
+INVALID_TOKEN_CHALLENGE = GOOGLE_CHALLENGE + ', error="invalid_token"'
+USAGE_LIMIT_REASONS = ("rateLimitExceeded", "userRateLimitExceeded", "dailyLimitExceeded")
+
+
+def drive_error(status, reason, message, domain=None):
+    """An error answer in Drive's own shape (reason inside error.errors[0]);
+    rate and quota limits come from the domain "usageLimits", the rest from "global"."""
+    if domain is None:
+        domain = "usageLimits" if reason in USAGE_LIMIT_REASONS else "global"
     return Response.json({"error": {
         "errors": [{"domain": domain, "reason": reason, "message": message}],
         "code": status,
@@ -400,6 +410,8 @@ class Fault:
                 kind = "application/json; charset=UTF-8" if body[:1] in (b"{", b"[") \
                     else "text/plain; charset=UTF-8"
             response = Response(status, body, kind)
+        if status == 401:  # every real 401 names its scheme; a fault's own header wins
+            response.set_header("WWW-Authenticate", INVALID_TOKEN_CHALLENGE)
         for name, value in self.headers.items():
             response.set_header(name, value)
         return response

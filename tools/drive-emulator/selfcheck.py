@@ -156,8 +156,16 @@ def check_log_and_faults(http_address):
     check(statuses == [403, 403, 200], "faults: count 2, then the real answer")
     fault({"path": "/_test/bytes", "status": 403, "reason": "rateLimitExceeded"})
     r, body = c.get("GET", "/_test/bytes/3")
-    check(json.loads(body)["error"]["errors"][0]["reason"] == "rateLimitExceeded",
-          "faults: Drive error body")
+    check(json.loads(body)["error"]["errors"][0] == {
+        "domain": "usageLimits", "reason": "rateLimitExceeded", "message": "rateLimitExceeded"},
+        "faults: Drive error body, a rate limit from usageLimits")
+    fault({"path": "/_test/bytes", "status": 401, "reason": "authError",
+           "message": "Invalid Credentials"})
+    r, body = c.get("GET", "/_test/bytes/3")
+    check(r.status == 401 and json.loads(body)["error"]["errors"][0]["domain"] == "global"
+          and r.getheader("WWW-Authenticate")
+          == 'Bearer realm="https://accounts.google.com/", error="invalid_token"',
+          "faults: a 401 carries Google's challenge")
     fault({"path": "/_test/echo", "method": "POST", "status": 401,
            "headers": {"WWW-Authenticate": "Basic realm=\"x\""}})
     check(c.get("GET", "/_test/echo")[0].status == 200, "faults: method filter")
