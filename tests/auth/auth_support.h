@@ -59,6 +59,17 @@ inline std::string Utf8(const std::wstring& text) {
     return ToUtf8(text);
 }
 
+// Whose token it is, as Google's tokeninfo names it ("user_id"), asked
+// independently of the token client.
+inline std::wstring TokenOwnerId(const std::wstring& accessToken) {
+    std::wstring path = L"/oauth2/v1/tokeninfo?access_token=" + accessToken;
+    rapidjson::Document document;
+    document.Parse(EmulatorControl(L"GET", path.c_str()).c_str());
+    if (!document.IsObject() || !document.HasMember("user_id") || !document["user_id"].IsString())
+        return {};
+    return FromUtf8(document["user_id"].GetString());
+}
+
 // The logged requests whose path starts with prefix.
 inline std::vector<LoggedRequest> RequestsTo(const std::string& prefix) {
     std::vector<LoggedRequest> found;

@@ -1,6 +1,7 @@
 #include "driveapi/drive_account.h"
 
 #include "driveapi/drive_errors.h"
+#include "driveapi/files.h"
 #include "tests/driveapi/account_fixture.h"
 
 namespace gd {
@@ -39,6 +40,32 @@ TEST_F(AccountTest, AGoodTokenIsOnlyChecked) {
     auto log = test::RequestLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].path, "/oauth2/v1/tokeninfo");
+    EXPECT_TRUE(m_consent.Script().urls.empty());
+}
+
+TEST_F(AccountTest, GooglesTokenInfoWithoutUseridServesDriveRequests) {
+    // Google's tokeninfo names the user "user_id": the reader's userid stays
+    // empty, and neither the token check nor a Drive request depends on it.
+    auto account = SignedIn();
+    auto before = account->Tokens();
+    TokenInfo info;
+    std::wstring error;
+    ASSERT_EQ(QueryTokenInfo(before->access_token, info, error), S_OK);
+    EXPECT_TRUE(info.userid.empty());
+    bool expired = true;
+    ASSERT_EQ(ValidateAccessToken(*before, expired), S_OK);
+    EXPECT_FALSE(expired);
+
+    std::shared_ptr<DriveFile> file;
+    ASSERT_EQ(RunWithRetry(*account,
+                           [&](const std::wstring& token) {
+                               return GetFile(token, L"1aliceWelcome____________________", file);
+                           }),
+              S_OK);
+    ASSERT_TRUE(file && file->item);
+    EXPECT_EQ(file->item->title, L"Welcome.pdf");
+    EXPECT_EQ(account->Tokens(), before);
+    EXPECT_TRUE(test::RequestsTo("/oauth2/v3/token").empty());
     EXPECT_TRUE(m_consent.Script().urls.empty());
 }
 

@@ -272,8 +272,18 @@ class Response:
         return self.status >= 200 and self.status not in (204, 304)
 
 
-def drive_error(status, reason, message, domain="global"):
-    """An error answer in Drive's own shape (reason inside error.errors[0])."""
+# Google's challenges on a 401 (RFC 6750 3.1): without a token, and for a
+# token it does not accept.
+GOOGLE_CHALLENGE = 'Bearer realm="https://accounts.google.com/"'
+INVALID_TOKEN_CHALLENGE = GOOGLE_CHALLENGE + ', error="invalid_token"'
+USAGE_LIMIT_REASONS = ("rateLimitExceeded", "userRateLimitExceeded", "dailyLimitExceeded")
+
+
+def drive_error(status, reason, message, domain=None):
+    """An error answer in Drive's own shape (reason inside error.errors[0]);
+    rate and quota limits come from the domain "usageLimits", the rest from "global"."""
+    if domain is None:
+        domain = "usageLimits" if reason in USAGE_LIMIT_REASONS else "global"
     return Response.json({"error": {
         "errors": [{"domain": domain, "reason": reason, "message": message}],
         "code": status,
@@ -281,14 +291,16 @@ def drive_error(status, reason, message, domain="global"):
     }}, status)
 
 
-RANGE_RE = re.compile(r"bytes=(\d*)-(\d*)$")
+RANGE_RE = re.compile(r"bytes=(\d*)-(\d*)$", re.IGNORECASE)  # range units ignore case
 
 
 def ranged(request, body, response=None, cap=None):
     """Serves body whole (200) or the part its Range header asks for (206),
-    or 416 when the range starts at or past the end. A Range header that is
-    not one plain byte range is ignored, as HTTP allows. cap, when given,
-    limits a 206 to that many bytes, as a server may."""
+    or 416 when the range cannot be satisfied (RFC 9110 14.1.1): a first byte
+    at or past the end, or a suffix of 0 bytes or of an empty body (no byte
+    can be named). A Range header that is not one valid byte range (several
+    ranges, a last byte before the first) is ignored, as HTTP allows. cap,
+    when given, limits a 206 to that many bytes, as a server may."""
     response = response or Response(200, body)
     response.set_header("Accept-Ranges", "bytes")
     match = RANGE_RE.match(request.header("range").replace(" ", ""))
@@ -301,13 +313,13 @@ def ranged(request, body, response=None, cap=None):
     else:
         start = int(first)
         end = body.length if last == "" else min(int(last) + 1, body.length)
-        if start >= body.length:
-            refused = Response(416)
-            refused.set_header("Content-Range", "bytes */%d" % body.length)
-            return refused
-        if end <= start:
+        if last != "" and int(last) < start:
             response.body = body
             return response
+    if start >= end:
+        refused = Response(416)
+        refused.set_header("Content-Range", "bytes */%d" % body.length)
+        return refused
     if cap:
         end = min(end, start + cap)
     response.status = 206
@@ -398,6 +410,8 @@ class Fault:
                 kind = "application/json; charset=UTF-8" if body[:1] in (b"{", b"[") \
                     else "text/plain; charset=UTF-8"
             response = Response(status, body, kind)
+        if status == 401:  # every real 401 names its scheme; a fault's own header wins
+            response.set_header("WWW-Authenticate", INVALID_TOKEN_CHALLENGE)
         for name, value in self.headers.items():
             response.set_header(name, value)
         return response

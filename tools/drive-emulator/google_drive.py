@@ -339,7 +339,7 @@ def add_routes(router, store, oauth):
         def run(request, **groups):
             grant = oauth.bearer_grant(request)
             if not grant:
-                return auth_failure()
+                return auth_failure(request)
             if not any("/auth/drive" in scope for scope in grant["scope"].split()):
                 return api_error(403, "insufficientPermissions",
                                  "Insufficient Permission: Request had insufficient "

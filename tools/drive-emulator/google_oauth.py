@@ -10,7 +10,7 @@ import threading
 import time
 import urllib.parse
 
-from emulator import Response
+from emulator import GOOGLE_CHALLENGE, INVALID_TOKEN_CHALLENGE, Response
 import fixture_data
 
 DEFAULT_LIFETIME = 3599  # what Google reports for a fresh access token
@@ -32,16 +32,30 @@ def oauth_error(status, error, description):
     return google_json({"error": error, "error_description": description}, status)
 
 
-def auth_failure():
-    """The 401 Google's APIs give for a missing, invalid or expired bearer token."""
-    message = "Invalid Credentials"
+def bearer_token(request):
+    """The token of an "Authorization: Bearer" header, or ""."""
+    scheme, _, token = request.header("authorization").strip().partition(" ")
+    return token.strip() if scheme.lower() == "bearer" else ""
+
+
+def auth_failure(request):
+    """The 401 Google's APIs give without a bearer token ("required"; the
+    challenge names no error, RFC 6750 3.1) or for an invalid, expired or
+    revoked one ("authError", error="invalid_token")."""
+    if bearer_token(request):
+        reason, message, challenge = "authError", "Invalid Credentials", INVALID_TOKEN_CHALLENGE
+    else:
+        reason, message, challenge = "required", "Login Required", GOOGLE_CHALLENGE
     response = google_json({"error": {
-        "errors": [{"domain": "global", "reason": "authError", "message": message,
+        "errors": [{"domain": "global", "reason": reason, "message": message,
                     "locationType": "header", "location": "Authorization"}],
         "code": 401, "message": message}}, 401)
-    response.set_header("WWW-Authenticate",
-                        'Bearer realm="https://accounts.google.com/", error="invalid_token"')
+    response.set_header("WWW-Authenticate", challenge)
     return response
+
+
+def has_email_scope(grant):
+    return any(scope in grant["scope"].split() for scope in EMAIL_SCOPES)
 
 
 def html_page(title, body, status=200):
@@ -122,14 +136,8 @@ class OAuth:
             return dict(grant)
 
     def bearer_grant(self, request):
-        scheme, _, token = request.header("authorization").strip().partition(" ")
-        if scheme.lower() != "bearer" or not token.strip():
-            return None
-        return self.grant_of(token.strip())
-
-    def bearer_user(self, request):
-        grant = self.bearer_grant(request)
-        return grant and self.user_by_id(grant["user"])
+        token = bearer_token(request)
+        return self.grant_of(token) if token else None
 
     def seconds_left(self, grant):
         return max(0, int(grant["expires_at"] - time.time()))
@@ -335,7 +343,7 @@ def add_routes(router, oauth):
         params = dict(request.query)
         if request.method == "POST":
             params.update(form_fields(request))
-        token = params.get("access_token", "")
+        token = params.get("access_token", "") or bearer_token(request)
         if not token:
             return oauth_error(400, "invalid_request",
                                "either access_token, id_token, or token_handle required")
@@ -344,22 +352,23 @@ def add_routes(router, oauth):
             return oauth_error(400, "invalid_token", "Invalid Value")
         user = oauth.user_by_id(grant["user"])
         answer = {"issued_to": grant["client_id"], "audience": grant["client_id"],
-                  "user_id": user["id"],
-                  "userid": user["id"],  # the member name the client's reader uses
-                  "scope": grant["scope"], "expires_in": oauth.seconds_left(grant),
-                  "access_type": "offline"}
-        if any(s in grant["scope"].split() for s in EMAIL_SCOPES):
+                  "user_id": user["id"], "scope": grant["scope"],
+                  "expires_in": oauth.seconds_left(grant), "access_type": "offline"}
+        if has_email_scope(grant):
             answer.update(email=user["email"], verified_email=True)
         return google_json(answer)
 
     @router.route("GET", r"/oauth2/v2/userinfo|/oauth2/v1/userinfo")
     def userinfo(request):
-        user = oauth.bearer_user(request)
-        if not user:
-            return auth_failure()
-        return google_json({
-            "id": user["id"], "email": user["email"], "verified_email": True,
-            "name": user["name"], "given_name": user["given_name"],
-            "family_name": user["family_name"],
-            "picture": "https://lh3.googleusercontent.com/a/default-user=s96-c",
-            "locale": "en"})
+        grant = oauth.bearer_grant(request)
+        if not grant:
+            return auth_failure(request)
+        user = oauth.user_by_id(grant["user"])
+        answer = {"id": user["id"]}
+        if has_email_scope(grant):
+            answer.update(email=user["email"], verified_email=True)
+        answer.update(name=user["name"], given_name=user["given_name"],
+                      family_name=user["family_name"],
+                      picture="https://lh3.googleusercontent.com/a/default-user=s96-c",
+                      locale="en")
+        return google_json(answer)

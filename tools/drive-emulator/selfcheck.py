@@ -82,6 +82,21 @@ def check_bytes(http_address):
     check(r.status == 206 and body == pattern(900, 1000), "bytes: open range")
     r, body = c.get("GET", "/_test/bytes/1000", headers={"Range": "bytes=1000-1099"})
     check(r.status == 416 and r.getheader("Content-Range") == "bytes */1000", "bytes: 416 past end")
+    # RFC 9110 14.1.1: no byte can be named by a suffix of 0 bytes or by any
+    # range of an empty body (416); an invalid or multiple range is ignored (200).
+    for size, value, status, content_range, part in (
+            (1000, "bytes=-0", 416, "bytes */1000", b""),
+            (0, "bytes=-5", 416, "bytes */0", b""),
+            (0, "bytes=0-", 416, "bytes */0", b""),
+            (1000, "bytes=-2000", 206, "bytes 0-999/1000", pattern(0, 1000)),
+            (1000, "bytes=990-5000", 206, "bytes 990-999/1000", pattern(990, 1000)),
+            (1000, "Bytes=0-0", 206, "bytes 0-0/1000", pattern(0, 1)),
+            (1000, "bytes=600-500", 200, None, pattern(0, 1000)),
+            (1000, "bytes=2000-10", 200, None, pattern(0, 1000)),
+            (1000, "bytes=0-1,5-6", 200, None, pattern(0, 1000))):
+        r, body = c.get("GET", "/_test/bytes/%d" % size, headers={"Range": value})
+        check(r.status == status and r.getheader("Content-Range") == content_range
+              and body == part, "bytes: %s of %d bytes is %d" % (value, size, status))
     r, body = c.get("GET", "/_test/bytes/70000?chunked=1")
     check(r.getheader("Transfer-Encoding") == "chunked" and body == pattern(0, 70000),
           "bytes: chunked")
@@ -141,8 +156,16 @@ def check_log_and_faults(http_address):
     check(statuses == [403, 403, 200], "faults: count 2, then the real answer")
     fault({"path": "/_test/bytes", "status": 403, "reason": "rateLimitExceeded"})
     r, body = c.get("GET", "/_test/bytes/3")
-    check(json.loads(body)["error"]["errors"][0]["reason"] == "rateLimitExceeded",
-          "faults: Drive error body")
+    check(json.loads(body)["error"]["errors"][0] == {
+        "domain": "usageLimits", "reason": "rateLimitExceeded", "message": "rateLimitExceeded"},
+        "faults: Drive error body, a rate limit from usageLimits")
+    fault({"path": "/_test/bytes", "status": 401, "reason": "authError",
+           "message": "Invalid Credentials"})
+    r, body = c.get("GET", "/_test/bytes/3")
+    check(r.status == 401 and json.loads(body)["error"]["errors"][0]["domain"] == "global"
+          and r.getheader("WWW-Authenticate")
+          == 'Bearer realm="https://accounts.google.com/", error="invalid_token"',
+          "faults: a 401 carries Google's challenge")
     fault({"path": "/_test/echo", "method": "POST", "status": 401,
            "headers": {"WWW-Authenticate": "Basic realm=\"x\""}})
     check(c.get("GET", "/_test/echo")[0].status == 200, "faults: method filter")

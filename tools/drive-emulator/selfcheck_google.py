@@ -139,21 +139,33 @@ def check_oauth(api, check):
         else:
             status, info = api.json("POST", path, {"access_token": access})
         check(status == 200 and info["audience"] == CLIENT and info["scope"] == SCOPE
-              and info["userid"] == fixture_data.USERS[0]["id"]
-              and 0 < info["expires_in"] <= 3600, "tokeninfo: %s" % method)
+              and info["user_id"] == fixture_data.USERS[0]["id"] and "userid" not in info
+              and "email" not in info and 0 < info["expires_in"] <= 3600,
+              "tokeninfo: %s" % method)
+    status, info = api.json("GET", "/oauth2/v1/tokeninfo", token=access)
+    check(status == 200 and info["user_id"] == fixture_data.USERS[0]["id"],
+          "tokeninfo: the token as Authorization: Bearer")
     status, me = api.json("GET", "/oauth2/v2/userinfo", token=bob["access_token"])
     check(status == 200 and me["id"] == fixture_data.USERS[1]["id"]
-          and me["name"] == "Bob Emulator" and me["email"] == BOB, "userinfo: Bob's token")
+          and me["name"] == "Bob Emulator" and "email" not in me
+          and "verified_email" not in me, "userinfo: Bob's token, no e-mail without its scope")
+    mail = api.control("/_emu/tokens", {"issue": {"user": BOB, "scope": SCOPE + " email"}})
+    status, me = api.json("GET", "/oauth2/v2/userinfo", token=mail["access_token"])
+    check(status == 200 and me["email"] == BOB and me["verified_email"] is True,
+          "userinfo: the e-mail with the email scope")
 
     api.control("/_emu/tokens", {"expire_all": True})
     status, info = api.json("POST", "/oauth2/v1/tokeninfo", {"access_token": access})
     check(status == 400
           and info == {"error": "invalid_token", "error_description": "Invalid Value"},
           "tokeninfo: expired token is 400 invalid_token")
-    status, error = api.json("GET", "/drive/v2/files/root", token=access)
-    check(status == 401 and error["error"]["errors"][0]["reason"] == "authError"
+    response, body = api.call("GET", "/drive/v2/files/root", token=access)
+    error = json.loads(body)
+    check(response.status == 401 and error["error"]["errors"][0]["reason"] == "authError"
           and error["error"]["errors"][0]["location"] == "Authorization"
-          and error["error"]["code"] == 401, "drive: expired token is 401 authError")
+          and error["error"]["code"] == 401 and response.getheader("WWW-Authenticate")
+          == 'Bearer realm="https://accounts.google.com/", error="invalid_token"',
+          "drive: expired token is 401 authError")
     refresh = {"refresh_token": tokens["refresh_token"], "client_id": CLIENT,
                "client_secret": SECRET, "grant_type": "refresh_token"}
     status, renewed = api.json("POST", "/oauth2/v3/token", refresh)
@@ -209,8 +221,13 @@ def check_drive_metadata(api, check, token, bob):
           "drive: unknown id is 404 notFound")
     check(api.json("GET", "/drive/v2/files/" + FID("aliceWelcome"), token=bob)[0] == 404,
           "drive: another user's file is not found")
-    check(api.json("GET", "/drive/v2/files/" + FID("aliceWelcome"))[0] == 401,
-          "drive: no token is 401")
+    response, body = api.call("GET", "/drive/v2/files/" + FID("aliceWelcome"))
+    check(response.status == 401 and json.loads(body)["error"] == {
+        "errors": [{"domain": "global", "reason": "required", "message": "Login Required",
+                    "locationType": "header", "location": "Authorization"}],
+        "code": 401, "message": "Login Required"}
+        and response.getheader("WWW-Authenticate") == 'Bearer realm="https://accounts.google.com/"',
+        "drive: no token is 401 required")
     status, doc = api.json("GET", "/drive/v2/files/" + FID("aliceMeetingDoc"), token=token)
     check("fileSize" not in doc and "downloadUrl" not in doc
           and doc["exportLinks"]["application/pdf"].startswith("http://" + api.address),
@@ -280,8 +297,16 @@ def check_media(api, check, token):
     check(response.status == 206 and body == data[100:1100]
           and response.getheader("Content-Range") == "bytes 100-1099/%d" % len(data),
           "media: range 206")
-    response, body = api.call("GET", path, headers={"Range": "bytes=%d-" % len(data)}, token=token)
-    check(response.status == 416, "media: range at the end is 416")
+    for value in ("bytes=%d-" % len(data), "bytes=-0"):
+        response, body = api.call("GET", path, headers={"Range": value}, token=token)
+        check(response.status == 416
+              and response.getheader("Content-Range") == "bytes */%d" % len(data),
+              "media: %s is 416" % value)
+    empty = api.control("/_emu/files", {"title": "Empty.pdf", "size": 0})
+    response, body = api.call("GET", "/drive/v3/files/%s?alt=media" % empty["id"],
+                              headers={"Range": "bytes=-100"}, token=token)
+    check(response.status == 416 and response.getheader("Content-Range") == "bytes */0",
+          "media: a suffix range of an empty file is 416")
     big = api.control("/_emu/files", {"title": "Generated.bin", "size": 50 << 20})
     start = time.monotonic()
     response, body = api.call("GET", "/drive/v3/files/%s?alt=media" % big["id"],
