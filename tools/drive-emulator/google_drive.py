@@ -578,7 +578,8 @@ def control(request, store, oauth):
             item = store.items.get(match.group(1))
         if not item or item.content is None:
             return Response.text("no such file with content\n", 404)
-        return google_json({"sha256": item.sha256(), "length": item.content.length})
+        return google_json({"sha256": item.sha256(), "length": item.content.length,
+                            "version": str(item.version)})
     return None
 
 
