@@ -38,12 +38,10 @@ bool ParseContentRange(const InetRequest& request, std::int64_t& first, std::int
     return true;
 }
 
+// -1 when the answer announces none.
 std::int64_t ContentLength(const InetRequest& request) {
-    std::wstring text;
-    if (FAILED(request.QueryHeader(HTTP_QUERY_CONTENT_LENGTH, text)))
-        return -1;
-    long long length = -1;
-    return std::swscanf(text.c_str(), L"%lld", &length) == 1 ? length : -1;
+    ULONGLONG length = 0;
+    return SUCCEEDED(request.QueryContentLength(length)) ? static_cast<std::int64_t>(length) : -1;
 }
 
 // The body of an accepted answer: all that was announced, up to wanted bytes.

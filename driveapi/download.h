@@ -6,6 +6,7 @@
 #include "driveapi/request_common.h"
 #include "errors/codes.h"
 #include "http/inet_handles.h"
+#include "http/one_shot.h"
 
 #include <windows.h>
 
@@ -15,7 +16,7 @@
 namespace gd {
 
 // A ranged body cut off before its announced end: a failure, never the end.
-constexpr HRESULT DRIVE_E_RANGE_CUT_OFF = MakeWin32Failure(ERROR_INTERNET_CONNECTION_RESET);
+constexpr HRESULT DRIVE_E_RANGE_CUT_OFF = INET_E_BODY_CUT_OFF;
 
 // The session and connection kept between the ranges of one reader.
 struct RangeConnection {

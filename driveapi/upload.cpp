@@ -6,6 +6,7 @@
 #include "errors/codes.h"
 #include "http/encoding.h"
 #include "http/memory_stream.h"
+#include "http/one_shot.h"
 
 #include <algorithm>
 
@@ -61,14 +62,6 @@ void AppendMember(std::string& body, const char* name, const std::wstring& value
     body += "\": \"";
     AppendEscaped(body, value);
     body += '"';
-}
-
-HRESULT ReadBody(InetRequest& request, MemoryStream& body) {
-    ULONGLONG total = 0;
-    HRESULT read = request.ReadResponse(body, total);
-    if (FAILED(read) && CodeOf(read) == CodeOf(INET_E_END_OF_DATA))
-        read = S_OK; // an answer without a body
-    return read;
 }
 
 struct ApiRequest {
@@ -142,7 +135,7 @@ HRESULT CreateFileMetadata(const std::wstring& token, const DriveFile* parent,
         if (FAILED(status))
             return ReadMappedError(api.request, status);
         MemoryStream answer;
-        RETURN_IF_FAILED(ReadBody(api.request, answer));
+        RETURN_IF_FAILED(ReadWholeBody(api.request, answer));
         rapidjson::Document document;
         RETURN_HR_IF(DRIVE_E_PARSE_ERROR, !ParseJsonObject(BodyText(answer), document));
         auto id = document.FindMember("id");
