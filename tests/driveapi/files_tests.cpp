@@ -108,6 +108,17 @@ TEST_F(DriveTest, AListingPageCutShortIsACutConnection) {
     EXPECT_EQ(ListChildren(m_token, listing, &folder), INET_E_BODY_CUT_OFF);
 }
 
+TEST_F(DriveTest, AListingEndsWhenANextLinkComesAgain) {
+    // The second page names itself five times over before the listing goes on.
+    EmulatorControl(L"POST", L"/_emu/drive", R"({"page_cap": 3, "repeat_next_link": 5})");
+    DriveFile folder{SeedId("1alicePaging"), nullptr};
+    DriveListing listing;
+    EXPECT_EQ(ListChildren(m_token, listing, &folder), GD_E_UNEXPECTED);
+    auto log = RequestLog();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[1].path.find("pageToken="), std::string::npos);
+}
+
 TEST_F(DriveTest, CraftedIdsNeverReachTheWire) {
     struct Case {
         const wchar_t* id;
