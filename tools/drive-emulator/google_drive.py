@@ -459,7 +459,9 @@ def add_routes(router, store, oauth):
             return api_error(403, "fileNotExportable",
                              "Export only supports Docs Editors files.")
         if mime == PDF:
-            return Response(200, item.export_pdf(), PDF)
+            response = Response(200, item.export_pdf(), PDF)
+            response.framing = "chunked"  # converted as it is sent: no length ahead
+            return response
         if mime == "text/plain":
             return Response.text(item.native_text or "", content_type="text/plain; charset=utf-8")
         return api_error(400, "badRequest", "The requested conversion is not supported.",
