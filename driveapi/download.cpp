@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace gd {
@@ -17,6 +18,9 @@ namespace {
 constexpr DWORD kSkipBuffer = 64 * 1024;
 constexpr int kMaxRedirects = 5;
 constexpr DWORD kRangeNotSatisfiable = 416;
+// A PDF ends with "%%EOF" in its last 1024 bytes, white space after it allowed.
+constexpr size_t kPdfTail = 1024;
+constexpr std::string_view kPdfWhiteSpace{" \t\r\n\f\0", 6};
 
 bool EndsWithDomain(std::wstring_view host, std::wstring_view domain) {
     if (host.size() == domain.size())
@@ -38,12 +42,10 @@ bool ParseContentRange(const InetRequest& request, std::int64_t& first, std::int
     return true;
 }
 
+// -1 when the answer announces none.
 std::int64_t ContentLength(const InetRequest& request) {
-    std::wstring text;
-    if (FAILED(request.QueryHeader(HTTP_QUERY_CONTENT_LENGTH, text)))
-        return -1;
-    long long length = -1;
-    return std::swscanf(text.c_str(), L"%lld", &length) == 1 ? length : -1;
+    ULONGLONG length = 0;
+    return SUCCEEDED(request.QueryContentLength(length)) ? static_cast<std::int64_t>(length) : -1;
 }
 
 // The body of an accepted answer: all that was announced, up to wanted bytes.
@@ -223,6 +225,8 @@ HRESULT DriveLinkReader::OpenOnce(const std::wstring& url, const std::wstring& t
 HRESULT DriveLinkReader::Open(const std::wstring& link, const std::wstring& token) {
     RETURN_HR_IF(GD_E_INVALID_ARG, link.empty());
     return RunGuarded([&]() -> HRESULT {
+        m_link = link;
+        m_token = token;
         std::wstring url = link;
         for (int hop = 0; hop <= kMaxRedirects; ++hop) {
             std::wstring location;
@@ -239,6 +243,47 @@ HRESULT DriveLinkReader::Open(const std::wstring& link, const std::wstring& toke
     });
 }
 
+HRESULT DriveLinkReader::ReadRaw(BYTE* buffer, DWORD count, DWORD& read) {
+    BufferView view(buffer, count);
+    ULONGLONG got = 0;
+    HRESULT hr = m_request.ReadResponse(view, got);
+    read = static_cast<DWORD>(got);
+    m_read += static_cast<std::int64_t>(got);
+    return FAILED(hr) && CodeOf(hr) != CodeOf(INET_E_END_OF_DATA) ? hr : S_OK;
+}
+
+bool DriveLinkReader::EndsWhole() const {
+    if (m_announced >= 0)
+        return m_read >= m_announced;
+    size_t end = m_tail.rfind("%%EOF");
+    return end != std::string::npos &&
+           m_tail.find_first_not_of(kPdfWhiteSpace, end + 5) == std::string::npos;
+}
+
+HRESULT DriveLinkReader::ReadChecked(BYTE* buffer, DWORD count, DWORD& read) {
+    RETURN_IF_FAILED(ReadRaw(buffer, count, read));
+    const char* bytes = reinterpret_cast<const char*>(buffer);
+    m_tail.append(bytes + (read > kPdfTail ? read - kPdfTail : 0),
+                  std::min<size_t>(read, kPdfTail));
+    if (m_tail.size() > kPdfTail)
+        m_tail.erase(0, m_tail.size() - kPdfTail);
+    return read == count || EndsWhole() ? S_OK : DRIVE_E_RANGE_CUT_OFF;
+}
+
+HRESULT DriveLinkReader::Reopen() {
+    std::int64_t delivered = m_read;
+    std::wstring link = m_link, token = m_token;
+    RETURN_IF_FAILED(Open(link, token));
+    std::vector<BYTE> scratch(kSkipBuffer);
+    while (m_read < delivered) {
+        DWORD step = static_cast<DWORD>(std::min<std::int64_t>(kSkipBuffer, delivered - m_read));
+        DWORD got = 0;
+        RETURN_IF_FAILED(ReadRaw(scratch.data(), step, got));
+        RETURN_HR_IF(DRIVE_E_RANGE_CUT_OFF, got < step);
+    }
+    return S_OK;
+}
+
 HRESULT DriveLinkReader::Read(void* buffer, DWORD count, DWORD* read) {
     DWORD ignored = 0;
     DWORD& total = read ? *read : ignored;
@@ -247,16 +292,18 @@ HRESULT DriveLinkReader::Read(void* buffer, DWORD count, DWORD* read) {
     RETURN_HR_IF(GD_E_MISSING, !m_request.IsOpen());
     if (count == 0)
         return S_OK;
-    BufferView view(buffer, count);
-    ULONGLONG got = 0;
-    HRESULT hr = m_request.ReadResponse(view, got);
-    total = static_cast<DWORD>(got);
-    m_read += static_cast<std::int64_t>(got);
-    if (FAILED(hr) && CodeOf(hr) != CodeOf(INET_E_END_OF_DATA))
+    return RunGuarded([&]() -> HRESULT {
+        BYTE* bytes = static_cast<BYTE*>(buffer);
+        HRESULT hr = ReadChecked(bytes, count, total);
+        if (hr != DRIVE_E_RANGE_CUT_OFF || m_reopened)
+            return hr;
+        m_reopened = true; // once more, from where the cut left us
+        RETURN_IF_FAILED(Reopen());
+        DWORD more = 0;
+        hr = ReadChecked(bytes + total, count - total, more);
+        total += more;
         return hr;
-    bool ended = total < count;
-    RETURN_HR_IF(DRIVE_E_RANGE_CUT_OFF, ended && m_announced >= 0 && m_read < m_announced);
-    return S_OK;
+    });
 }
 
 HRESULT DriveLinkReader::Skip(ULONGLONG count, ULONGLONG* skipped) {

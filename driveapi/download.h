@@ -6,16 +6,18 @@
 #include "driveapi/request_common.h"
 #include "errors/codes.h"
 #include "http/inet_handles.h"
+#include "http/one_shot.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace gd {
 
 // A ranged body cut off before its announced end: a failure, never the end.
-constexpr HRESULT DRIVE_E_RANGE_CUT_OFF = MakeWin32Failure(ERROR_INTERNET_CONNECTION_RESET);
+constexpr HRESULT DRIVE_E_RANGE_CUT_OFF = INET_E_BODY_CUT_OFF;
 
 // The session and connection kept between the ranges of one reader.
 struct RangeConnection {
@@ -66,7 +68,10 @@ public:
     // each hop only when MayCarryToken allows it, never along by default.
     HRESULT Open(const std::wstring& link, const std::wstring& token);
 
-    // A body that ends before its announced length is DRIVE_E_RANGE_CUT_OFF.
+    // A body is whole when it reaches its announced length or, without one,
+    // when it ends as a PDF does ("%%EOF" in its last 1024 bytes). Once per
+    // reader a cut body is opened again and read on from the same byte; a
+    // second cut is DRIVE_E_RANGE_CUT_OFF.
     HRESULT Read(void* buffer, DWORD count, DWORD* read) override;
     // Reads through a fixed 64 KiB buffer.
     HRESULT Skip(ULONGLONG count, ULONGLONG* skipped) override;
@@ -74,13 +79,24 @@ public:
 private:
     // One hop; location receives the next URL of a redirect, else stays empty.
     HRESULT OpenOnce(const std::wstring& url, const std::wstring& token, std::wstring& location);
+    // Reads what the body has, up to count bytes; its end is no failure.
+    HRESULT ReadRaw(BYTE* buffer, DWORD count, DWORD& read);
+    // ReadRaw that keeps the tail and tells a cut end from a whole one.
+    HRESULT ReadChecked(BYTE* buffer, DWORD count, DWORD& read);
+    bool EndsWhole() const;
+    // Opens the link again and passes over the bytes handed out already.
+    HRESULT Reopen();
 
     // Declared so that the request closes first, the session last.
     InetSession m_session;
     InetConnection m_connection;
     InetRequest m_request;
+    std::wstring m_link;
+    std::wstring m_token;
     std::int64_t m_announced = -1;
     std::int64_t m_read = 0;
+    std::string m_tail; // the last bytes read, for the end of a PDF
+    bool m_reopened = false;
 };
 
 // Whether a link may receive the bearer token.

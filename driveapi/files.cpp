@@ -6,6 +6,8 @@
 #include "errors/check.h"
 #include "http/one_shot.h"
 
+#include <set>
+
 namespace gd {
 
 namespace {
@@ -70,6 +72,8 @@ HRESULT ListChildren(const std::wstring& token, DriveListing& listing, const Dri
     return RunGuarded([&]() -> HRESULT {
         std::wstring headers = BearerHeaderLine(token);
         std::wstring path = FirstListingPath(folder);
+        // A server that names a page again would make the listing loop.
+        std::set<std::wstring> followed{path};
         while (!path.empty()) {
             rapidjson::Document page;
             RETURN_IF_FAILED(GetJson(path, headers, page, DRIVE_E_PARSE_ERROR));
@@ -77,6 +81,7 @@ HRESULT ListChildren(const std::wstring& token, DriveListing& listing, const Dri
             path = next != page.MemberEnd() && next->value.IsString()
                        ? PathOfUrl(FromUtf8Value(next->value))
                        : std::wstring();
+            RETURN_HR_IF(GD_E_UNEXPECTED, !path.empty() && !followed.insert(path).second);
             auto items = page.FindMember("items");
             RETURN_HR_IF(DRIVE_E_PARSE_ERROR, items == page.MemberEnd() || !items->value.IsArray());
             RETURN_IF_FAILED(AppendItems(items->value, listing));

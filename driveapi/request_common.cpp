@@ -6,6 +6,7 @@
 #include "driveapi/drive_errors.h"
 #include "http/encoding.h"
 #include "http/inet_handles.h"
+#include "http/one_shot.h"
 
 namespace gd {
 
@@ -37,9 +38,7 @@ std::string_view BodyText(const MemoryStream& body) {
 
 HRESULT ReadMappedError(InetRequest& request, HRESULT status) {
     MemoryStream body;
-    ULONGLONG total = 0;
-    HRESULT read = request.ReadResponse(body, total);
-    if (FAILED(read) && CodeOf(read) != CodeOf(INET_E_END_OF_DATA))
+    if (FAILED(ReadWholeBody(request, body)))
         return status;
     return MapDriveError(status, BodyText(body));
 }

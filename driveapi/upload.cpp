@@ -6,6 +6,7 @@
 #include "errors/codes.h"
 #include "http/encoding.h"
 #include "http/memory_stream.h"
+#include "http/one_shot.h"
 
 #include <algorithm>
 
@@ -61,14 +62,6 @@ void AppendMember(std::string& body, const char* name, const std::wstring& value
     body += "\": \"";
     AppendEscaped(body, value);
     body += '"';
-}
-
-HRESULT ReadBody(InetRequest& request, MemoryStream& body) {
-    ULONGLONG total = 0;
-    HRESULT read = request.ReadResponse(body, total);
-    if (FAILED(read) && CodeOf(read) == CodeOf(INET_E_END_OF_DATA))
-        read = S_OK; // an answer without a body
-    return read;
 }
 
 struct ApiRequest {
@@ -142,7 +135,7 @@ HRESULT CreateFileMetadata(const std::wstring& token, const DriveFile* parent,
         if (FAILED(status))
             return ReadMappedError(api.request, status);
         MemoryStream answer;
-        RETURN_IF_FAILED(ReadBody(api.request, answer));
+        RETURN_IF_FAILED(ReadWholeBody(api.request, answer));
         rapidjson::Document document;
         RETURN_HR_IF(DRIVE_E_PARSE_ERROR, !ParseJsonObject(BodyText(answer), document));
         auto id = document.FindMember("id");
@@ -199,11 +192,30 @@ HRESULT BeginContentUpload(const std::wstring& token, const std::wstring& sessio
         RETURN_IF_FAILED(request.AddHeader(L"Authorization", BearerValue(token).c_str()));
         RETURN_IF_FAILED(request.AddHeader(L"Content-Length", size));
         RETURN_IF_FAILED(request.AddHeader(L"Content-Type", kOctetStream));
-        RETURN_IF_FAILED(request.SendEx(AnnouncedLength(size)));
         opened->m_announced = size;
+        // Empty content would commit as soon as the request went out.
+        if (size > 0)
+            RETURN_IF_FAILED(opened->StartSending());
         writer = std::move(opened);
         return S_OK;
     });
+}
+
+HRESULT DriveUploadWriter::StartSending() {
+    RETURN_IF_FAILED(m_request.SendEx(AnnouncedLength(m_announced)));
+    m_sent = true;
+    return S_OK;
+}
+
+HRESULT DriveUploadWriter::Send(const BYTE* bytes, DWORD count, DWORD& sent) {
+    sent = 0;
+    while (sent < count) {
+        DWORD step = 0;
+        RETURN_IF_FAILED(m_request.Write(bytes + sent, count - sent, &step));
+        RETURN_HR_IF(GD_E_UNEXPECTED, step == 0);
+        sent += step;
+    }
+    return S_OK;
 }
 
 HRESULT DriveUploadWriter::Write(const void* data, DWORD count, DWORD* written) {
@@ -213,13 +225,17 @@ HRESULT DriveUploadWriter::Write(const void* data, DWORD count, DWORD* written) 
     RETURN_HR_IF_NULL(E_POINTER, data);
     RETURN_HR_IF(GD_E_MISSING, m_finished || !m_request.IsOpen());
     RETURN_HR_IF(GD_E_INVALID_ARG, static_cast<std::int64_t>(count) > m_announced - m_written);
+    if (count == 0)
+        return S_OK;
     const BYTE* bytes = static_cast<const BYTE*>(data);
-    while (total < count) {
-        DWORD sent = 0;
-        RETURN_IF_FAILED(m_request.Write(bytes + total, count - total, &sent));
-        RETURN_HR_IF(GD_E_UNEXPECTED, sent == 0);
-        total += sent;
-        m_written += sent;
+    bool last = m_written + count == m_announced;
+    HRESULT hr = Send(bytes, last ? count - 1 : count, total);
+    m_written += total;
+    RETURN_IF_FAILED(hr);
+    if (last) {
+        m_held = bytes[count - 1];
+        ++total;
+        ++m_written;
     }
     return S_OK;
 }
@@ -231,22 +247,32 @@ DriveUploadWriter::~DriveUploadWriter() {
 
 void DriveUploadWriter::Abandon() {
     m_finished = true;
-    // Closing a half-sent request alone can hand its socket back to the pool,
-    // and the next request's bytes would complete the body. Ending it with an
-    // immediate timeout fails the request and drops the connection instead.
-    m_request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, 1);
-    m_request.End();
+    if (m_sent) {
+        // Closing a half-sent request alone can hand its socket back to the
+        // pool, and the next request's bytes would complete the body. Ending it
+        // with an immediate timeout fails the request and drops the connection.
+        m_request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, 1);
+        m_request.End();
+    }
     m_request.Close();
     m_connection.Close();
     m_session.Close();
 }
 
+HRESULT DriveUploadWriter::SendHeldBack() {
+    if (!m_sent)
+        RETURN_IF_FAILED(StartSending());
+    DWORD sent = 0;
+    return m_announced > 0 ? Send(&m_held, 1, sent) : S_OK;
+}
+
 HRESULT DriveUploadWriter::Finish() {
     RETURN_HR_IF(GD_E_MISSING, m_finished || !m_request.IsOpen());
-    if (m_written != m_announced) {
-        // Ending would let a short revision through; dropping the request does not.
+    // Ending a short body would let a short revision through; dropping it does not.
+    HRESULT sent = m_written == m_announced ? SendHeldBack() : GD_E_INVALID_ARG;
+    if (FAILED(sent)) {
         Abandon();
-        RETURN_HR_IF(GD_E_INVALID_ARG, true);
+        return sent;
     }
     m_finished = true;
     RETURN_IF_FAILED(m_request.End());

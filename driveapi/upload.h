@@ -29,7 +29,10 @@ HRESULT CreateFileMetadata(const std::wstring& token, const DriveFile* parent,
 HRESULT StartResumableUpload(const std::wstring& token, const DriveFile& file, std::int64_t size,
                              std::wstring& sessionUrl);
 
-// Feeds the content request of an upload session, then commits it.
+// Feeds the content request of an upload session, then commits it. Drive
+// commits a session the moment its last byte arrives, so that byte (or, for
+// empty content, the request itself) goes out only in Finish: a writer
+// dropped before then leaves the file as it was.
 class DriveUploadWriter {
 public:
     DriveUploadWriter() = default;
@@ -38,10 +41,11 @@ public:
     // A writer never finished abandons its session.
     ~DriveUploadWriter();
 
-    // Only writes of the announced size in total are accepted.
+    // Only writes of the announced size in total are accepted; the last byte
+    // counts as written but is held back.
     HRESULT Write(const void* data, DWORD count, DWORD* written);
-    // Ends the request and reads its answer. A byte count other than the
-    // announced one abandons the session without ending it.
+    // Sends what was held back, ends the request and reads its answer. A byte
+    // count other than the announced one abandons the session without ending it.
     HRESULT Finish();
     std::int64_t Written() const { return m_written; }
     std::int64_t Announced() const { return m_announced; }
@@ -50,6 +54,9 @@ private:
     friend HRESULT BeginContentUpload(const std::wstring&, const std::wstring&, std::int64_t,
                                       std::unique_ptr<DriveUploadWriter>&);
     void Abandon();
+    HRESULT StartSending();
+    HRESULT Send(const BYTE* bytes, DWORD count, DWORD& sent);
+    HRESULT SendHeldBack();
 
     // Declared so that the request closes first, the session last.
     InetSession m_session;
@@ -57,6 +64,8 @@ private:
     InetRequest m_request;
     std::int64_t m_announced = 0;
     std::int64_t m_written = 0;
+    BYTE m_held = 0;     // the last byte, once written
+    bool m_sent = false; // the request's headers went out
     bool m_finished = false;
 };
 

@@ -113,8 +113,7 @@ public:
     // ends before its expected length (or has none) ends with 0x8221001B.
     HRESULT ReadResponse(ByteSink& stream, ULONGLONG& total, ReadProgress progress = nullptr,
                          void* progressContext = nullptr);
-
-private:
+    // The answer's Content-Length; a failure when it has none.
     HRESULT QueryContentLength(ULONGLONG& length) const;
 };
 

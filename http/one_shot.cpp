@@ -27,15 +27,22 @@ HRESULT RunOneShot(const Endpoint& endpoint, const wchar_t* verb, const wchar_t*
 
     HRESULT status = request.StatusToResult();
     RETURN_IF_FAILED(response.Create(0, -2));
-    ULONGLONG total = 0;
-    HRESULT read = request.ReadResponse(response, total);
-    if (FAILED(read) && CodeOf(read) == CodeOf(INET_E_END_OF_DATA))
-        read = S_OK; // the body simply ended
-    response.SetSize(static_cast<size_t>(total));
-    return FAILED(status) ? status : read;
+    HRESULT read = ReadWholeBody(request, response);
+    return FAILED(status) && read != INET_E_BODY_CUT_OFF ? status : read;
 }
 
 } // namespace
+
+HRESULT ReadWholeBody(InetRequest& request, ByteSink& body) {
+    ULONGLONG total = 0;
+    HRESULT read = request.ReadResponse(body, total);
+    if (FAILED(read) && CodeOf(read) == CodeOf(INET_E_END_OF_DATA)) {
+        ULONGLONG announced = 0;
+        bool cut = SUCCEEDED(request.QueryContentLength(announced)) && total < announced;
+        read = cut ? INET_E_BODY_CUT_OFF : S_OK; // else the body simply ended
+    }
+    return read;
+}
 
 HRESULT HttpGetToStream(const Endpoint& endpoint, const wchar_t* object, MemoryStream& response,
                         const wchar_t* extraHeaders, const void* body, DWORD bodyLength) {

@@ -240,16 +240,40 @@ TEST_F(DownloadTest, ARedirectedExportLinkKeepsTheTokenOnItsHost) {
     }
 }
 
-TEST_F(DownloadTest, ACutOffExportIsAnError) {
+// An export comes without a length: only the end of the PDF tells it whole.
+TEST_F(DownloadTest, ACutExportIsReadAgainOnceThenAnError) {
     auto file = Fetch(SeedId("1aliceMeetingDoc"));
-    AddFault(R"({"path": "/feeds/download", "drop_after_bytes": 100})");
-    auto reader = Open(file);
-    ASSERT_TRUE(reader);
-    std::vector<BYTE> buffer(1 << 16);
-    DWORD read = 0;
-    EXPECT_EQ(reader->Read(buffer.data(), static_cast<DWORD>(buffer.size()), &read),
-              DRIVE_E_RANGE_CUT_OFF);
-    EXPECT_EQ(read, 100u);
+    std::vector<BYTE> whole(1 << 16);
+    DWORD size = 0;
+    ASSERT_EQ(Open(file)->Read(whole.data(), static_cast<DWORD>(whole.size()), &size), S_OK);
+    whole.resize(size);
+    ASSERT_GT(size, 100u);
+
+    const char* cuts[] = {
+        R"("drop_after_bytes": 100)",                            // without its last chunk
+        R"("no_content_length": true, "drop_after_bytes": 100)", // the connection dropped
+        R"("content_length": 100000)",                           // short of its length
+    };
+    for (const char* cut : cuts) {
+        for (int times : {1, 2}) {
+            AddFault(R"({"path": "/feeds/download", "count": )" + std::to_string(times) + ", " +
+                     cut + "}");
+            size_t mark = RequestLog().size();
+            auto reader = Open(file);
+            ASSERT_TRUE(reader);
+            std::vector<BYTE> buffer(1 << 16);
+            DWORD read = 0;
+            HRESULT hr = reader->Read(buffer.data(), static_cast<DWORD>(buffer.size()), &read);
+            buffer.resize(read);
+            if (times == 1) {
+                EXPECT_EQ(hr, S_OK) << cut;
+                EXPECT_EQ(buffer, whole) << cut;
+            } else {
+                EXPECT_EQ(hr, DRIVE_E_RANGE_CUT_OFF) << cut;
+            }
+            EXPECT_EQ(test::RequestLogFrom(mark).size(), 2u) << cut;
+        }
+    }
 }
 
 } // namespace

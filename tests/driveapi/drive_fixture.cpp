@@ -61,9 +61,21 @@ std::wstring CreatePatternFile(long long size) {
     return FromUtf8(ControlMember(answer, "id"));
 }
 
-std::string ContentSha256(const std::wstring& id) {
+namespace {
+
+std::string ContentMember(const std::wstring& id, const char* name) {
     std::wstring path = L"/_emu/files/" + id + L"/content-sha256";
-    return ControlMember(EmulatorControl(L"GET", path.c_str()), "sha256");
+    return ControlMember(EmulatorControl(L"GET", path.c_str()), name);
+}
+
+} // namespace
+
+std::string ContentSha256(const std::wstring& id) {
+    return ContentMember(id, "sha256");
+}
+
+std::string ContentVersion(const std::wstring& id) {
+    return ContentMember(id, "version");
 }
 
 } // namespace gd::test

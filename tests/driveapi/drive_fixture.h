@@ -32,6 +32,8 @@ std::wstring SeedId(const char* name);
 std::wstring CreatePatternFile(long long size);
 // The emulator's SHA-256 of a file's content.
 std::string ContentSha256(const std::wstring& id);
+// The file's revision ("version") on the emulator.
+std::string ContentVersion(const std::wstring& id);
 // Byte i of the pattern.
 inline unsigned char PatternByte(long long i) {
     return static_cast<unsigned char>(i % 251);

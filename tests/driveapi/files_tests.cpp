@@ -1,6 +1,7 @@
 #include "driveapi/drive_errors.h"
 #include "driveapi/files.h"
 #include "http/encoding.h"
+#include "http/one_shot.h"
 #include "tests/driveapi/drive_fixture.h"
 
 #include <gtest/gtest.h>
@@ -97,6 +98,25 @@ TEST_F(DriveTest, ListingPagesThatAreNotListsEndIt) {
 
     test::AddFault(R"({"path": "/drive/v2/files/", "status": 403, "reason": "rateLimitExceeded"})");
     EXPECT_EQ(ListChildren(IssueToken(), listing, &folder), DRIVE_E_RATE_LIMIT);
+}
+
+TEST_F(DriveTest, AListingPageCutShortIsACutConnection) {
+    EmulatorControl(L"POST", L"/_emu/drive", R"({"page_cap": 3})");
+    test::AddFault(R"({"path": "/drive/v2/files?", "drop_after_bytes": 200})");
+    DriveFile folder{SeedId("1alicePaging"), nullptr};
+    DriveListing listing;
+    EXPECT_EQ(ListChildren(m_token, listing, &folder), INET_E_BODY_CUT_OFF);
+}
+
+TEST_F(DriveTest, AListingEndsWhenANextLinkComesAgain) {
+    // The second page names itself five times over before the listing goes on.
+    EmulatorControl(L"POST", L"/_emu/drive", R"({"page_cap": 3, "repeat_next_link": 5})");
+    DriveFile folder{SeedId("1alicePaging"), nullptr};
+    DriveListing listing;
+    EXPECT_EQ(ListChildren(m_token, listing, &folder), GD_E_UNEXPECTED);
+    auto log = RequestLog();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[1].path.find("pageToken="), std::string::npos);
 }
 
 TEST_F(DriveTest, CraftedIdsNeverReachTheWire) {

@@ -14,6 +14,7 @@ namespace {
 
 using test::AddFault;
 using test::ContentSha256;
+using test::ContentVersion;
 using test::CreatePatternFile;
 using test::DriveTest;
 using test::EmulatorControl;
@@ -84,24 +85,29 @@ TEST_F(DriveTest, CreateFileMetadataSendsTheBodyAndReadsTheNewEntry) {
 
 class UploadTest : public DriveTest {
 protected:
-    // Uploads size pattern bytes in chunks of chunk bytes.
-    HRESULT Upload(const std::wstring& id, long long size, DWORD chunk) {
-        std::unique_ptr<DriveUploadWriter> writer;
-        HRESULT hr = OpenUpload(RunWithToken(m_token), DriveFile{id, nullptr}, size, writer);
-        if (FAILED(hr))
-            return hr;
+    // Writes size pattern bytes in chunks of chunk bytes.
+    static HRESULT WritePattern(DriveUploadWriter& writer, long long size, DWORD chunk) {
         std::vector<BYTE> buffer(chunk);
         for (long long done = 0; done < size;) {
             DWORD count = static_cast<DWORD>(std::min<long long>(chunk, size - done));
             for (DWORD i = 0; i < count; ++i)
                 buffer[i] = PatternByte(done + i);
             DWORD written = 0;
-            hr = writer->Write(buffer.data(), count, &written);
+            HRESULT hr = writer.Write(buffer.data(), count, &written);
             if (FAILED(hr))
                 return hr;
             done += written;
         }
-        return writer->Finish();
+        return S_OK;
+    }
+    // Uploads size pattern bytes in chunks of chunk bytes.
+    HRESULT Upload(const std::wstring& id, long long size, DWORD chunk) {
+        std::unique_ptr<DriveUploadWriter> writer;
+        HRESULT hr = OpenUpload(RunWithToken(m_token), DriveFile{id, nullptr}, size, writer);
+        if (FAILED(hr))
+            return hr;
+        hr = WritePattern(*writer, size, chunk);
+        return FAILED(hr) ? hr : writer->Finish();
     }
 };
 
@@ -196,6 +202,36 @@ TEST_F(UploadTest, ShortOrOverlongContentNeverCommits) {
     EXPECT_TRUE(FAILED(OpenUpload(RunWithToken(m_token), folder, 10, writer)));
     EXPECT_EQ(OpenUpload(RunWithToken(m_token), DriveFile{L"x/../y", nullptr}, 10, writer),
               static_cast<HRESULT>(0x82220001));
+}
+
+TEST_F(UploadTest, AWriterDroppedAfterItsLastByteLeavesTheFileAsItWas) {
+    std::wstring target = SeedId("1aliceWelcome");
+    const std::string sha = ContentSha256(target), version = ContentVersion(target);
+    for (long long size : {0LL, 1LL, 70000LL}) {
+        size_t mark = RequestLog().size();
+        std::unique_ptr<DriveUploadWriter> writer;
+        ASSERT_EQ(OpenUpload(RunWithToken(m_token), DriveFile{target, nullptr}, size, writer),
+                  S_OK);
+        ASSERT_EQ(WritePattern(*writer, size, 4096), S_OK) << size;
+        EXPECT_EQ(writer->Written(), size);
+        writer.reset();
+        // Drive commits the moment the last byte arrives: give it the time to.
+        for (int i = 0; i < 10 && ContentVersion(target) == version; ++i)
+            Sleep(50);
+        EXPECT_EQ(ContentVersion(target), version) << size;
+        EXPECT_EQ(ContentSha256(target), sha) << size;
+        if (size == 0) { // the content request itself would commit
+            EXPECT_EQ(test::RequestLogFrom(mark).size(), 1u);
+        }
+    }
+
+    // Finishing sends what was held back.
+    for (long long size : {0LL, 70000LL}) {
+        std::string previous = ContentVersion(target);
+        ASSERT_EQ(Upload(target, size, 4096), S_OK) << size;
+        EXPECT_EQ(ContentSha256(target), ContentSha256(CreatePatternFile(size))) << size;
+        EXPECT_NE(ContentVersion(target), previous) << size;
+    }
 }
 
 } // namespace

@@ -85,6 +85,24 @@ TEST_F(EngineTest, BodiesArriveWholeInEveryFraming) {
     }
 }
 
+// Fewer bytes than announced, on a success or an error answer, is a cut
+// connection, never a shorter body.
+TEST_F(EngineTest, ABodyShortOfItsContentLengthIsACutConnection) {
+    struct Case {
+        const char* fault;
+        const wchar_t* object;
+    } cases[] = {
+        {R"({"path": "/_test/bytes", "drop_after_bytes": 1000})", L"/_test/bytes/70000"},
+        {R"({"path": "/_test/echo", "content_length": 100000})", L"/_test/echo/x"},
+        {R"({"path": "/_test/status", "content_length": 100})", L"/_test/status/503"},
+    };
+    for (const Case& c : cases) {
+        test::AddFault(c.fault);
+        MemoryStream response;
+        EXPECT_EQ(HttpGetToStream(Emulator(), c.object, response), INET_E_BODY_CUT_OFF) << c.fault;
+    }
+}
+
 TEST_F(EngineTest, ZeroContentLengthGivesEmptyBody) {
     MemoryStream response;
     EXPECT_EQ(HttpGetToStream(Emulator(), L"/_test/bytes/10?zerolength=1", response), S_OK);

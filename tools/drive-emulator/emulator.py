@@ -387,6 +387,7 @@ class Fault:
         self.headers = fields.get("headers", {})
         self.body = fields.get("body")
         self.no_content_length = bool(fields.get("no_content_length", False))
+        self.chunked = bool(fields.get("chunked", False))
         self.content_length = fields.get("content_length")
         self.delay_ms = int(fields.get("delay_ms", 0))
         self.drop_after_bytes = fields.get("drop_after_bytes")
@@ -422,6 +423,8 @@ class Fault:
         complete = True
         if self.no_content_length:
             framing = "close"
+        if self.chunked:
+            framing = "chunked"
         if self.content_length is not None:
             real, announced = announced, int(self.content_length)
             framing = "length"

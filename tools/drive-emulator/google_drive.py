@@ -118,6 +118,7 @@ class DriveStore:
             self.children = {u["root"]: [] for u in self.users}
             self.sessions = {}
             self.page_cap = None
+            self.repeat_next_link = 0  # pages that name themselves again (-1: all)
             self.range_cap = None  # bytes at most in one 206 answer
             # Where upload sessions, export links and nextLinks point; None:
             # the host the request came to.
@@ -138,6 +139,15 @@ class DriveStore:
         self.children.setdefault(item.parent, []).append(item.id)
         if item.is_folder:
             self.children.setdefault(item.id, [])
+
+    def take_repeat(self):
+        """Whether this page names itself as its nextLink, counted down once."""
+        with self.lock:
+            if not self.repeat_next_link:
+                return False
+            if self.repeat_next_link > 0:
+                self.repeat_next_link -= 1
+            return True
 
     def user_of(self, user_id):
         return next(u for u in self.users if u["id"] == user_id)
@@ -373,8 +383,10 @@ def add_routes(router, store, oauth):
         base = request.base_url
         answer = {"kind": "drive#fileList", "etag": '"list"',
                   "selfLink": base + request.target}
-        if offset + size < len(items):
-            token = page_token(offset + size)
+        token = page_token(offset + size) if offset + size < len(items) else None
+        if "pageToken" in request.query and store.take_repeat():
+            token = request.query["pageToken"]  # the same nextLink as the page before
+        if token:
             params = [(k, v) for k, v in request.query.items() if k != "pageToken"]
             answer["nextPageToken"] = token
             query = urllib.parse.urlencode(params + [("pageToken", token)])
@@ -447,7 +459,9 @@ def add_routes(router, store, oauth):
             return api_error(403, "fileNotExportable",
                              "Export only supports Docs Editors files.")
         if mime == PDF:
-            return Response(200, item.export_pdf(), PDF)
+            response = Response(200, item.export_pdf(), PDF)
+            response.framing = "chunked"  # converted as it is sent: no length ahead
+            return response
         if mime == "text/plain":
             return Response.text(item.native_text or "", content_type="text/plain; charset=utf-8")
         return api_error(400, "badRequest", "The requested conversion is not supported.",
@@ -543,13 +557,15 @@ def control(request, store, oauth):
             for name in ("page_cap", "range_cap"):
                 if name in settings:
                     setattr(store, name, int(settings[name]) if settings[name] else None)
+            if "repeat_next_link" in settings:
+                store.repeat_next_link = int(settings["repeat_next_link"] or 0)
             for name in ("session_base", "export_base", "next_link_base"):
                 if name in settings:
                     setattr(store, name, expand_base(store, settings[name]))
             store.encoded.clear()  # resources hold the export links
             answer = {name: getattr(store, name) for name in
-                      ("page_cap", "range_cap", "session_base", "export_base",
-                       "next_link_base")}
+                      ("page_cap", "range_cap", "repeat_next_link", "session_base",
+                       "export_base", "next_link_base")}
         return google_json(answer)
     if action == ("GET", "/_emu/files"):
         with store.lock:
@@ -578,7 +594,8 @@ def control(request, store, oauth):
             item = store.items.get(match.group(1))
         if not item or item.content is None:
             return Response.text("no such file with content\n", 404)
-        return google_json({"sha256": item.sha256(), "length": item.content.length})
+        return google_json({"sha256": item.sha256(), "length": item.content.length,
+                            "version": str(item.version)})
     return None
 
 

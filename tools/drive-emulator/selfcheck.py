@@ -183,6 +183,12 @@ def check_log_and_faults(http_address):
     data = raw_exchange(http_address, b"GET /_test/bytes/5000 HTTP/1.1\r\nHost: x\r\n\r\n")
     head, _, body = data.partition(b"\r\n\r\n")
     check(b"Content-Length: 5000" in head and body == pattern(0, 1000), "faults: drop after bytes")
+    fault({"path": "/_test/bytes", "chunked": True, "drop_after_bytes": 1000})
+    data = raw_exchange(http_address, b"GET /_test/bytes/5000 HTTP/1.1\r\nHost: x\r\n\r\n")
+    head, _, body = data.partition(b"\r\n\r\n")
+    check(b"Transfer-Encoding: chunked" in head and b"Content-Length" not in head
+          and body == b"3e8\r\n" + pattern(0, 1000) + b"\r\n",
+          "faults: chunked, dropped before the last chunk")
     fault({"path": "/_test/bytes", "content_length": 100})
     data = raw_exchange(http_address, b"GET /_test/bytes/50 HTTP/1.1\r\nHost: x\r\n\r\n")
     head, _, body = data.partition(b"\r\n\r\n")

@@ -235,8 +235,10 @@ def check_drive_metadata(api, check, token, bob):
     pdf_link = urllib.parse.urlsplit(doc["exportLinks"]["application/pdf"])
     pdf_path = pdf_link.path + "?" + pdf_link.query
     response, body = api.call("GET", pdf_path, token=token)
-    check(response.status == 200 and body.startswith(b"%PDF-") and body.rstrip().endswith(b"%%EOF"),
-          "drive: export link gives a PDF")
+    check(response.status == 200 and body.startswith(b"%PDF-") and body.rstrip().endswith(b"%%EOF")
+          and response.getheader("Content-Length") is None
+          and response.getheader("Transfer-Encoding") == "chunked",
+          "drive: export link gives a PDF, chunked")
     check(api.call("GET", pdf_path)[0].status == 401, "drive: export link needs the token")
     api.control("/_emu/drive", {"export_base": "https://localhost:{https}"})
     status, doc = api.json("GET", "/drive/v2/files/" + FID("aliceMeetingDoc"), token=token)
@@ -268,7 +270,14 @@ def check_listing(api, check, token):
     status, page = api.json("GET", paging, token=token)
     other = "http://localhost:%s/drive/v2/files?" % api.address.split(":")[1]
     check(page["nextLink"].startswith(other), "list: nextLink on another host name")
-    api.control("/_emu/drive", {"page_cap": None, "next_link_base": None})
+    api.control("/_emu/drive", {"next_link_base": None, "repeat_next_link": 2})
+    first = api.json("GET", paging, token=token)[1]["nextLink"]
+    second_path = urllib.parse.urlsplit(first)
+    second_path = second_path.path + "?" + second_path.query
+    links = [api.json("GET", second_path, token=token)[1]["nextLink"] for _ in range(3)]
+    check(links[:2] == [first, first] and links[2] != first,
+          "list: repeat_next_link names the same page again, twice")
+    api.control("/_emu/drive", {"page_cap": None, "repeat_next_link": None})
     items, _ = list_all(api, token, "/drive/v2/files?q=%s" % urllib.parse.quote(
         "'%s' in parents and trashed = false" % FID("aliceProjects")))
     check([i["title"] for i in items or []] == ["2024", "Design notes.pdf"],
@@ -376,7 +385,8 @@ def check_uploads(api, check, token):
     response, back = api.call("GET", "/drive/v3/files/%s?alt=media" % item["id"],
                               headers={"Range": "bytes=%d-" % (len(content) - 70000)}, token=token)
     check(done.get("fileSize") == str(len(content))
-          and digest == {"sha256": hashlib.sha256(content).hexdigest(), "length": len(content)}
+          and digest == {"sha256": hashlib.sha256(content).hexdigest(), "length": len(content),
+                         "version": done.get("version")}
           and back == content[-70000:], "upload: content stored byte for byte")
 
     # A chunked body shorter than announced, and a connection that ends early.
