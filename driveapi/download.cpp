@@ -7,6 +7,7 @@
 #include "http/memory_stream.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,11 +40,10 @@ bool ParseContentRange(const InetRequest& request, std::int64_t& first, std::int
 }
 
 std::int64_t ContentLength(const InetRequest& request) {
-    std::wstring text;
-    if (FAILED(request.QueryHeader(HTTP_QUERY_CONTENT_LENGTH, text)))
+    ULONGLONG length = 0;
+    if (FAILED(request.QueryContentLength(length)) || length > INT64_MAX)
         return -1;
-    long long length = -1;
-    return std::swscanf(text.c_str(), L"%lld", &length) == 1 ? length : -1;
+    return static_cast<std::int64_t>(length);
 }
 
 // The body of an accepted answer: all that was announced, up to wanted bytes.
