@@ -9,15 +9,10 @@ namespace {
 
 // A decimal number of 1-5 digits no greater than max; -1 otherwise.
 long ParseNumber(std::wstring_view text, long max) {
-    if (text.empty() || text.size() > 5)
+    unsigned long long value = 0;
+    if (text.size() > 5 || !ParseDecimal(text, value))
         return -1;
-    long value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9')
-            return -1;
-        value = value * 10 + (c - L'0');
-    }
-    return value <= max ? value : -1;
+    return value <= static_cast<unsigned long long>(max) ? static_cast<long>(value) : -1;
 }
 
 // A part of a dotted address in plain decimal. A leading zero would make the

@@ -7,6 +7,7 @@
 #include "http/memory_stream.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +46,9 @@ bool ParseContentRange(const InetRequest& request, std::int64_t& first, std::int
 // -1 when the answer announces none.
 std::int64_t ContentLength(const InetRequest& request) {
     ULONGLONG length = 0;
-    return SUCCEEDED(request.QueryContentLength(length)) ? static_cast<std::int64_t>(length) : -1;
+    if (FAILED(request.QueryContentLength(length)) || length > INT64_MAX)
+        return -1;
+    return static_cast<std::int64_t>(length);
 }
 
 // The body of an accepted answer: all that was announced, up to wanted bytes.

@@ -10,6 +10,7 @@ const ErrorRow kPluginRows[] = {
     {0x4C7, "Operation was canceled by user"},
     {0x1194, "HTTP status codes (404). The server has not found anything matching the requested "
              "URI (Uniform Resource Identifier)"},
+    {0x1008, "Google Drive could not read the request, or its answer could not be read"},
     {0x1009, "Google Drive cannot process the application request because the daily limit of "
              "requests for the application has been reached"},
     {0x100A, "Google Drive cannot process the application request because the user rate limit of "
@@ -18,6 +19,8 @@ const ErrorRow kPluginRows[] = {
              "requests has been exceeded"},
     {0x100C, "Google Drive cannot process the application request because the user has not granted "
              "the application access to the file"},
+    {0x100D, "Google Drive cannot process the application request because the user does not have "
+             "sufficient permissions for the file"},
     {0x100E, "Google Drive cannot process the application request because the policy for the "
              "domain does not allow access to Google Drive by this application"},
     {0x100F, "The file cannot be downloaded because Google Drive has identified it as spam or "

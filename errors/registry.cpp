@@ -5,6 +5,8 @@
 #include "errors/critical_section.h"
 #include "errors/growth.h"
 
+#include <wininet.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -30,6 +32,24 @@ const ErrorRow kFrameBufferRows[] = {
     {0x1003, "Error accessing temporary file"},
 };
 
+// Failed calls of the transport whose text the system may not have (the
+// networking library's own table is not everywhere): read after the system's
+// message, before the common table.
+const ErrorRow kOperatingSystemRows[] = {
+    {ERROR_INTERNET_TIMEOUT, "The request to the server timed out"},
+    {ERROR_INTERNET_NAME_NOT_RESOLVED, "The server name could not be resolved"},
+    {ERROR_INTERNET_CANNOT_CONNECT, "The connection to the server could not be made"},
+    {ERROR_INTERNET_CONNECTION_ABORTED, "The connection with the server was ended"},
+    {ERROR_INTERNET_CONNECTION_RESET, "The connection with the server was reset"},
+    {ERROR_INTERNET_SEC_CERT_DATE_INVALID,
+     "The server's certificate has expired or is not valid yet"},
+    {ERROR_INTERNET_SEC_CERT_CN_INVALID, "The server's certificate was issued for another name"},
+    {ERROR_INTERNET_INVALID_CA,
+     "The server's certificate comes from an authority that is not trusted"},
+    {ERROR_HTTP_INVALID_SERVER_RESPONSE, "The server's answer could not be understood"},
+    {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "A secure connection to the server could not be made"},
+};
+
 const char* const kSeverityNames[] = {"Success", "Warning", "Error", "Failure"};
 
 // Records sorted by number; built-ins arrive with the first registration.
@@ -43,7 +63,8 @@ public:
             Insert({kSubsystemCommon, nullptr, 0, "Common"});
             Insert({13, kFrameBufferRows, std::size(kFrameBufferRows), "Frame buffer"});
             Insert({1, nullptr, 0, "Memory subsystem"});
-            Insert({kSubsystemOperatingSystem, nullptr, 0, "Operating system"});
+            Insert({kSubsystemOperatingSystem, kOperatingSystemRows,
+                    std::size(kOperatingSystemRows), "Operating system"});
         }
         Insert(subsystem);
     }
@@ -157,20 +178,40 @@ bool SubsystemName(HRESULT code, std::wstring& name) {
     return true;
 }
 
+const char* RowOf(unsigned number, unsigned code) {
+    Subsystem subsystem{};
+    if (!TheRegistry().Find(number, subsystem))
+        return nullptr;
+    return FindRow(subsystem.rows, subsystem.count, code);
+}
+
+// A plug-in code that carries an HTTP status (0x1000 + 300..599) reads as the
+// transport's text of that status when it has none of its own.
+const char* StatusRowOf(HRESULT code) {
+    unsigned low = CodeOf(code);
+    if (SubsystemOf(code) != kSubsystemPlugin || low < 0x1000 + 300 || low >= 0x1000 + 600)
+        return nullptr;
+    return RowOf(kSubsystemInetUtils, low);
+}
+
 bool Description(HRESULT code, std::wstring& text) {
-    if (IsOwnCode(code)) {
-        const char* row = nullptr;
-        Subsystem subsystem{};
-        if (TheRegistry().Find(SubsystemOf(code), subsystem))
-            row = FindRow(subsystem.rows, subsystem.count, CodeOf(code));
-        if (!row)
-            row = FindRow(kCommonRows, std::size(kCommonRows), CodeOf(code));
-        if (row) {
-            text = Widen(row);
-            return true;
-        }
+    if (!IsOwnCode(code))
+        return SystemMessage(SystemId(code), &text) != nullptr;
+    // A Win32 failure's number is the system's first, whatever the common
+    // table holds under it (5 is "access denied", not "file corrupted").
+    bool win32 = SubsystemOf(code) == kSubsystemOperatingSystem;
+    if (win32 && SystemMessage(SystemId(code), &text) != nullptr)
+        return true;
+    const char* row = RowOf(SubsystemOf(code), CodeOf(code));
+    if (!row)
+        row = StatusRowOf(code);
+    if (!row)
+        row = FindRow(kCommonRows, std::size(kCommonRows), CodeOf(code));
+    if (row) {
+        text = Widen(row);
+        return true;
     }
-    return SystemMessage(SystemId(code), &text) != nullptr;
+    return !win32 && SystemMessage(SystemId(code), &text) != nullptr;
 }
 
 bool SeverityName(HRESULT code, std::wstring& name) {

@@ -347,4 +347,21 @@ bool EqualsIgnoringCase(std::wstring_view a, std::string_view ascii) {
     return EqualsFolded(a, ascii);
 }
 
+bool ParseDecimal(std::wstring_view text, unsigned long long& value) {
+    value = 0;
+    if (text.empty())
+        return false;
+    unsigned long long number = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9')
+            return false;
+        unsigned digit = static_cast<unsigned>(c - L'0');
+        if (number > (ULLONG_MAX - digit) / 10)
+            return false;
+        number = number * 10 + digit;
+    }
+    value = number;
+    return true;
+}
+
 } // namespace gd

@@ -32,6 +32,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);
 bool EqualsIgnoringCase(std::wstring_view a, std::string_view ascii);
 
+// A plain decimal: one or more digits and nothing else (no sign, no blank),
+// no greater than the largest 64-bit value. Otherwise false, value 0.
+bool ParseDecimal(std::wstring_view text, unsigned long long& value);
+
 // --- Form fields ------------------------------------------------------------
 
 // One field of a form. For the query string and the url-encoded body the data

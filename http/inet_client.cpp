@@ -20,8 +20,9 @@ constexpr HRESULT kStatusProxyAuth = MakeHttpStatusError(kSubsystemInetUtils, 40
 constexpr DWORD kIgnoreCertificateFlags =
     SECURITY_FLAG_IGNORE_REVOCATION | SECURITY_FLAG_IGNORE_UNKNOWN_CA |
     SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-// A server that keeps challenging gets no more resends than this.
-constexpr int kMaxAuthResends = 5;
+// A server that keeps challenging, or keeps asking to confirm a redirect, gets
+// no more resends than this.
+constexpr int kMaxResends = 5;
 // Status information kept from the last notification.
 constexpr DWORD kMaxStatusInfo = 256;
 
@@ -81,10 +82,13 @@ bool SchemeOf(INTERNET_SCHEME scheme, InetScheme& result) {
 InetClient::InetClient() : m_user_agent(kClientAgent) {}
 
 InetClient::~InetClient() {
+    // No notification reaches a client being destroyed: the handles report
+    // their closing to this object, and the user's callback may belong to an
+    // owner that is already going away.
+    m_destroying = true;
     m_form_fields.clear();
     m_cookies.clear();
-    // No notification reaches a client being destroyed; then children first,
-    // since the session's close would leave them dangling.
+    // Children first, since the session's close would leave them dangling.
     m_session.RestoreStatusCallback();
     m_request.Close();
     m_connection.Close();
@@ -121,13 +125,13 @@ HRESULT InetClient::AddFormField(FormField field) {
 }
 
 HRESULT InetClient::Notify(DWORD code, ULONG_PTR argument) const {
-    return m_callback ? m_callback(code, argument, m_user_data) : S_OK;
+    return m_callback && !m_destroying ? m_callback(code, argument, m_user_data) : S_OK;
 }
 
 void CALLBACK InetClient::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info,
                                    DWORD infoLength) {
     auto* client = reinterpret_cast<InetClient*>(context);
-    if (client == nullptr)
+    if (client == nullptr || client->m_destroying)
         return; // the session handle carries no context
     client->m_last_status = status;
     const BYTE* bytes = static_cast<const BYTE*>(info);
@@ -304,10 +308,15 @@ HRESULT InetClient::FollowRedirect(bool& followed, RequestMode mode, const wchar
     std::wstring location;
     if (FAILED(m_request.QueryHeader(HTTP_QUERY_LOCATION, location)))
         return S_OK;
+    if (m_redirects_followed == kMaxResends)
+        return S_OK; // a server that asks forever: the last answer stands
     if (!Approves(Notify(kInetRedirectOrAuth, reinterpret_cast<ULONG_PTR>(location.c_str()))))
         return S_OK; // refused: the answer stands as it came
     followed = true;
-    return SendRequest(location.c_str(), mode, verb, referrer);
+    ++m_redirects_followed; // counts the hops of one request, since each nests in the last
+    HRESULT hr = SendRequest(location.c_str(), mode, verb, referrer);
+    --m_redirects_followed;
+    return hr;
 }
 
 HRESULT InetClient::SendLoop(const std::wstring& headers, const MemoryStream& body,
@@ -336,7 +345,7 @@ HRESULT InetClient::SendLoop(const std::wstring& headers, const MemoryStream& bo
         HRESULT status = m_request.StatusToResult();
         if (status != kStatusUnauthorized && status != kStatusProxyAuth)
             return status;
-        if (m_callback == nullptr || authResends == kMaxAuthResends)
+        if (m_callback == nullptr || authResends == kMaxResends)
             return status;
         DWORD code = status == kStatusProxyAuth ? kInetProxyAuth : kInetRedirectOrAuth;
         HRESULT answer = Notify(code, reinterpret_cast<ULONG_PTR>(this));

@@ -112,6 +112,8 @@ private:
     DWORD m_last_status = 0;
     std::vector<BYTE> m_last_status_info;
     bool m_reject_invalid_certificates = true;
+    int m_redirects_followed = 0;
+    bool m_destroying = false;
 };
 
 } // namespace gd

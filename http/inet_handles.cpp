@@ -2,10 +2,10 @@
 
 #include "errors/check.h"
 #include "errors/codes.h"
+#include "http/encoding.h"
 #include "http/memory_stream.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <new>
 #include <vector>
 
@@ -15,6 +15,9 @@ namespace {
 
 // Unknown or zero length: the first room offered to the body.
 constexpr ULONGLONG kUnknownLengthGuess = 4097;
+// The most room taken for a body before its bytes arrive: a server's
+// announcement alone must not make the process reserve gigabytes.
+constexpr ULONGLONG kMaxFirstReservation = 1u << 20;
 // Bytes asked for per read: large enough to keep WinINet calls few, small
 // enough that progress (and cancellation) comes often.
 constexpr DWORD kMaxReadChunk = 1u << 20;
@@ -266,9 +269,7 @@ HRESULT InetRequest::QueryContentLength(ULONGLONG& length) const {
     length = 0;
     std::wstring text;
     RETURN_IF_FAILED(QueryHeader(HTTP_QUERY_CONTENT_LENGTH, text));
-    wchar_t* end = nullptr;
-    length = std::wcstoull(text.c_str(), &end, 10);
-    return end != text.c_str() ? S_OK : E_FAIL;
+    return ParseDecimal(text, length) ? S_OK : E_FAIL;
 }
 
 namespace {
@@ -281,7 +282,7 @@ namespace {
 class SinkReader {
 public:
     SinkReader(InetRequest& request, ByteSink& sink, ULONGLONG expected)
-        : m_request(request), m_sink(sink), m_fixed(dynamic_cast<BufferView*>(&sink) != nullptr),
+        : m_request(request), m_sink(sink), m_fixed(!sink.Growable()),
           m_buffer_size(static_cast<DWORD>(std::clamp<ULONGLONG>(
               expected ? expected : kUnknownLengthBuffer, kMinReadBuffer, kMaxReadChunk))) {}
 
@@ -333,11 +334,17 @@ HRESULT InetRequest::ReadResponse(ByteSink& stream, ULONGLONG& total, ReadProgre
     RETURN_IF_FAILED(RequireOpen(*this));
     ULONGLONG length = 0;
     bool lengthKnown = SUCCEEDED(QueryContentLength(length));
-    ULONGLONG expected = (lengthKnown && length != 0) ? length : kUnknownLengthGuess;
-    if (FAILED(stream.SetSize(static_cast<size_t>(expected))))
+    ULONGLONG expected = 0; // unknown: read to the end
+    if (!stream.Growable()) {
         expected = stream.Capacity();
-    else if (!lengthKnown)
-        expected = 0; // unknown: read to the end
+    } else {
+        if (lengthKnown)
+            expected = length;
+        // Room for the start only; the rest is taken as the bytes come. Best
+        // effort: a stream that cannot grow fails at its first write.
+        ULONGLONG first = expected != 0 ? expected : kUnknownLengthGuess;
+        stream.Reserve(static_cast<size_t>(std::min(first, kMaxFirstReservation)));
+    }
 
     SinkReader reader(*this, stream, expected);
     HRESULT hr = S_OK;

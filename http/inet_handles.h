@@ -113,7 +113,8 @@ public:
     // ends before its expected length (or has none) ends with 0x8221001B.
     HRESULT ReadResponse(ByteSink& stream, ULONGLONG& total, ReadProgress progress = nullptr,
                          void* progressContext = nullptr);
-    // The answer's Content-Length; a failure when it has none.
+    // The announced body length; fails when there is none or it is not a
+    // plain decimal.
     HRESULT QueryContentLength(ULONGLONG& length) const;
 };
 

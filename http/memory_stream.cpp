@@ -3,6 +3,7 @@
 #include "errors/check.h"
 #include "errors/codes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -86,12 +87,17 @@ HRESULT MemoryStream::Reserve(size_t capacity) {
     return S_OK;
 }
 
+// Room for size bytes, in the stream's growth steps.
+HRESULT MemoryStream::Grow(size_t size) {
+    if (size <= m_capacity)
+        return S_OK;
+    size_t capacity = NextCapacity(size);
+    RETURN_HR_IF(E_OUTOFMEMORY, capacity == 0);
+    return Reserve(capacity);
+}
+
 HRESULT MemoryStream::SetSize(size_t size) {
-    if (size > m_capacity) {
-        size_t capacity = NextCapacity(size);
-        RETURN_HR_IF(E_OUTOFMEMORY, capacity == 0);
-        RETURN_IF_FAILED(Reserve(capacity));
-    }
+    RETURN_IF_FAILED(Grow(size));
     if (size > m_size)
         std::memset(m_data.get() + m_size, 0, size - m_size);
     m_size = size;
@@ -108,9 +114,11 @@ HRESULT MemoryStream::Write(const void* data, size_t length, size_t* written) {
     RETURN_HR_IF_NULL(E_POINTER, data);
     RETURN_HR_IF(E_OUTOFMEMORY, m_position > std::numeric_limits<size_t>::max() - length);
     size_t end = m_position + length;
-    if (end > m_size)
-        RETURN_IF_FAILED(SetSize(end));
+    RETURN_IF_FAILED(Grow(end));
+    if (m_position > m_size) // a gap left by a seek past the end
+        std::memset(m_data.get() + m_size, 0, m_position - m_size);
     std::memcpy(m_data.get() + m_position, data, length);
+    m_size = std::max(m_size, end);
     m_position = end;
     if (written)
         *written = length;
@@ -154,6 +162,10 @@ HRESULT BufferView::Write(const void* data, size_t length, size_t* written) {
 
 HRESULT BufferView::SetSize(size_t) {
     return IO_E_UNSUPPORTED;
+}
+
+HRESULT BufferView::Reserve(size_t capacity) {
+    return capacity <= m_capacity ? S_OK : IO_E_UNSUPPORTED;
 }
 
 } // namespace gd

@@ -18,6 +18,11 @@ public:
     virtual HRESULT Write(const void* data, size_t length, size_t* written) = 0;
     // Grows or truncates.
     virtual HRESULT SetSize(size_t size) = 0;
+    // Room for at least capacity bytes, size unchanged; a fixed buffer has
+    // only its own (IO_E_UNSUPPORTED beyond it).
+    virtual HRESULT Reserve(size_t capacity) = 0;
+    // Whether writes can grow it past its capacity.
+    virtual bool Growable() const = 0;
     virtual size_t GetSize() const = 0;
     virtual size_t Capacity() const = 0;
     virtual BYTE* Data() = 0;
@@ -40,6 +45,8 @@ public:
     HRESULT Write(const void* data, size_t length, size_t* written) override;
     // Bytes exposed by growing read as zero; truncating pulls the position back.
     HRESULT SetSize(size_t size) override;
+    HRESULT Reserve(size_t capacity) override;
+    bool Growable() const override { return true; }
     size_t GetSize() const override { return m_size; }
     size_t Capacity() const override { return m_capacity; }
     BYTE* Data() override { return m_data.get(); }
@@ -56,8 +63,8 @@ private:
         void operator()(BYTE* p) const { std::free(p); }
     };
 
-    HRESULT Reserve(size_t size);
     size_t NextCapacity(size_t size) const;
+    HRESULT Grow(size_t size);
 
     std::unique_ptr<BYTE, FreeDeleter> m_data;
     size_t m_size = 0;
@@ -76,6 +83,8 @@ public:
     HRESULT Write(const void* data, size_t length, size_t* written) override;
     // A fixed buffer cannot be resized: always IO_E_UNSUPPORTED.
     HRESULT SetSize(size_t size) override;
+    HRESULT Reserve(size_t capacity) override;
+    bool Growable() const override { return false; }
     size_t GetSize() const override { return m_size; }
     size_t Capacity() const override { return m_capacity; }
     BYTE* Data() override { return m_data; }

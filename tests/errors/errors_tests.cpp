@@ -63,6 +63,77 @@ TEST(DescribeError, TransportFailuresBelongToTheOperatingSystem) {
     EXPECT_TRUE(EndsWith(text, L".")) << text;
 }
 
+// The system's message for a Win32 number (then the networking library's),
+// shaped as a description: empty when neither has one.
+std::wstring SystemText(DWORD number) {
+    const DWORD neutral = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+    const DWORD flags = FORMAT_MESSAGE_IGNORE_INSERTS;
+    wchar_t buffer[1024];
+    DWORD length = FormatMessageW(flags | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, number, neutral,
+                                  buffer, 1024, nullptr);
+    if (length == 0)
+        length = FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, LoadLibraryW(L"wininet.dll"),
+                                number, neutral, buffer, 1024, nullptr);
+    std::wstring text(buffer, length);
+    while (!text.empty() && text.back() <= L' ')
+        text.pop_back();
+    return text.empty() || text.back() == L'.' ? text : text + L'.';
+}
+
+// A failed Win32 call reads as what the system says of that number; our own
+// words only where the system has none, never a common row that merely shares it.
+TEST(DescribeError, Win32FailuresReadAsTheSystemSaysFirst) {
+    struct Case {
+        DWORD number;
+        const wchar_t* ownText;       // ours where the system has nothing
+        const wchar_t* sameNumberRow; // the common row it must not read as
+    } cases[] = {
+        {ERROR_ACCESS_DENIED, nullptr, L"File corrupted."},
+        {ERROR_INVALID_HANDLE, nullptr, L"Unsupported compression type."},
+        {12031, L"The connection with the server was reset.", nullptr},
+        {700, L"Invalid structure.", nullptr}, // only the common table knows it
+    };
+    for (const Case& c : cases) {
+        HRESULT code = MakeWin32Failure(c.number);
+        std::wstring text = DescribeError(code, true);
+        std::wstring system = SystemText(c.number);
+        if (!system.empty()) {
+            EXPECT_EQ(text, system) << c.number;
+        } else {
+            ASSERT_NE(c.ownText, nullptr) << c.number << " has no system text here";
+            EXPECT_EQ(text, c.ownText) << c.number;
+        }
+        if (c.sameNumberRow) {
+            EXPECT_NE(text, c.sameNumberRow) << c.number;
+        }
+        EXPECT_EQ(DescribeError(code).rfind(L"Error [Operating system]: ", 0), 0u) << c.number;
+    }
+}
+
+// A plug-in code carrying an HTTP status reads as the transport's text of that
+// status unless it has one of its own; every Drive refusal has words.
+TEST(DescribeError, DriveCodesReadAsText) {
+    struct Case {
+        unsigned code;
+        const wchar_t* start;
+    } cases[] = {
+        {0x82221191, L"HTTP status codes (401). "},
+        {0x82221193, L"HTTP status codes (403). "},
+        {0x822211F7, L"HTTP status codes (503). "},
+        {0x82221194, L"HTTP status codes (404). The server has not found"}, // its own row
+        {0x82221008, L"Google Drive could not read the request"},
+        {0x8222100D, L"Google Drive cannot process the application request because the user does "
+                     L"not have"},
+        {0x822211AD, L"Unknown error: 0x822211AD."}, // 429: the transport has no text either
+        {0x82221003, L"Unknown error: 0x82221003."}, // not a status
+    };
+    for (const Case& c : cases) {
+        std::wstring text = DescribeError(static_cast<HRESULT>(c.code));
+        EXPECT_EQ(text.rfind(std::wstring(L"Error [Zidivo Ridev Aduviz]: ") + c.start, 0), 0u)
+            << std::hex << c.code << ": " << text;
+    }
+}
+
 TEST(DescribeError, CodesWithoutAnyTextGetTheUnknownForm) {
     EXPECT_TRUE(EndsWith(DescribeError(0x00001234 | 0x3A0000), L"Unknown code: 0x003A1234."));
     EXPECT_TRUE(

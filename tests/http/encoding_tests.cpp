@@ -209,6 +209,34 @@ TEST(EncodingEscapeUrlText, AnEmptyTextGivesNothingAndFalse) {
     EXPECT_TRUE(escaped.empty());
 }
 
+// What a Content-Length may be: digits only, within 64 bits.
+TEST(EncodingParseDecimal, TakesPlainDigitsOnly) {
+    struct Case {
+        const wchar_t* text;
+        bool parsed;
+        unsigned long long value;
+    } cases[] = {
+        {L"0", true, 0},
+        {L"5", true, 5},
+        {L"3000000000", true, 3000000000ull},
+        {L"18446744073709551615", true, 18446744073709551615ull},
+        {L"18446744073709551616", false, 0}, // one past the largest
+        {L"99999999999999999999", false, 0},
+        {L"", false, 0},
+        {L"-5", false, 0},
+        {L"+5", false, 0},
+        {L" 5", false, 0},
+        {L"5 ", false, 0},
+        {L"5,6", false, 0},
+        {L"0x10", false, 0},
+    };
+    for (const Case& c : cases) {
+        unsigned long long value = 7;
+        EXPECT_EQ(ParseDecimal(c.text, value), c.parsed) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
 TEST(EncodingDecodePercent, DecodesValidEscapesAndRejectsBrokenOnes) {
     struct Case {
         std::wstring text;

@@ -7,6 +7,7 @@
 #include "tests/support/emulator.h"
 
 #include <gmock/gmock.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <string>
@@ -300,6 +301,26 @@ TEST_F(RequestTest, BodyCutShortEndsWithAFailure) {
     EXPECT_TRUE(FAILED(m_request.ReadResponse(body, total)));
     EXPECT_LT(total, 5000u);
     EXPECT_EQ(body.GetSize(), total);
+}
+
+SIZE_T PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    EXPECT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters)));
+    return counters.PeakWorkingSetSize;
+}
+
+// A server announcing gigabytes and sending five bytes gets room for what it
+// sends, not for what it announced.
+TEST_F(EngineTest, AnnouncedLengthReservesNoMemory) {
+    test::AddFault(R"({"path": "/_test/bytes/5", "content_length": 3000000000})");
+    MemoryStream response;
+    HRESULT hr = HttpGetToStream(Emulator(), L"/_test/bytes/5", response);
+    EXPECT_LE(response.GetSize(), 5u);
+    EXPECT_TRUE(FAILED(hr) || response.GetSize() == 5u) << std::hex << hr;
+    EXPECT_TRUE(IsPattern(response.Data(), response.GetSize()));
+    EXPECT_LE(response.Capacity(), size_t{1} << 20);
+    EXPECT_LT(PeakWorkingSet(), SIZE_T{200} << 20);
 }
 
 // A fixed buffer takes what fits; the rest stays for the next read.

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,19 @@ TEST_F(InetClientTest, CallbackSeesEachStep) {
     EXPECT_THAT(log.Codes(true), Contains(kInetStatusNotification));
     EXPECT_THAT(log.Codes(), ElementsAre(kInetRequestAccepted, kInetReadProgress, kInetReadDone));
     EXPECT_THAT(log.counts, ElementsAre(10u, 10u));
+}
+
+// Closing the handles makes WinINet report to their context; none of it may
+// reach a callback whose owner is going away with the client.
+TEST_F(InetClientTest, NoCallbackRunsOnceDestructionStarts) {
+    CallbackLog log;
+    auto client = std::make_unique<InetClient>();
+    client->SetCallback(&Record, &log);
+    ASSERT_EQ(client->OpenUrl(Url("http", L"/_test/bytes/25").c_str(), RequestMode::Get), S_OK);
+    ASSERT_THAT(log.Codes(true), Contains(kInetStatusNotification));
+    size_t before = log.calls.size();
+    client.reset();
+    EXPECT_EQ(log.calls.size(), before);
 }
 
 TEST_F(InetClientTest, GzipBodyArrivesDecoded) {
