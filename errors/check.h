@@ -37,6 +37,13 @@ inline HRESULT LogIfFailed(const char* expression, HRESULT hr) {
 }
 [[noreturn]] void ThrowTraced(const char* expression, HRESULT hr);
 
+// The code of GetLastError() after a failed call; E_FAIL when the call set none,
+// so that a failure never reads as success.
+inline HRESULT LastWin32Error() {
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
 // Runs one guarded step: exceptions become codes, none leaves it.
 template <class Step> HRESULT RunGuarded(Step&& step) noexcept {
     try {

@@ -1,8 +1,10 @@
 #include "host/afs_host.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "errors/check.h"
+#include "host/module_code.h"
 
 namespace gd {
 namespace {
@@ -46,6 +48,16 @@ HRESULT AfsHost::CreateAccountObject(Lumo::IAfsFileSystem*, Lumo::IAfsAccount** 
     RETURN_IF_FAILED(MakeObject(&created));
     *account = created.Detach();
     return S_OK;
+}
+
+void AfsHost::DropObjectsOf(HMODULE module) {
+    std::vector<ComPtr<Lumo::IAfsFileSystem>> dropped; // released outside the lock
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto kept =
+        std::partition(m_file_systems.begin(), m_file_systems.end(),
+                       [module](const auto& known) { return !IsCodeOf(known.Get(), module); });
+    std::move(kept, m_file_systems.end(), std::back_inserter(dropped));
+    m_file_systems.erase(kept, m_file_systems.end());
 }
 
 std::vector<ComPtr<Lumo::IAfsFileSystem>> AfsHost::FileSystems() const {

@@ -20,6 +20,8 @@ public:
                                                   Lumo::IAfsAccount** account) override;
 
     std::vector<ComPtr<Lumo::IAfsFileSystem>> FileSystems() const;
+    // Forgets the file systems whose code is the module's, before it is freed.
+    void DropObjectsOf(HMODULE module);
 
 private:
     mutable std::mutex m_lock;

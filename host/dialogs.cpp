@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "errors/check.h"
+#include "host/module_code.h"
 #include "host/ui_thread.h"
 #include "host/xml_reader.h"
 
@@ -182,6 +183,7 @@ HRESULT WindowText(HWND window, BSTR* text) {
 }
 
 HRESULT HostEventSource::Advise(Lumo::IUixEventHandler* handler, DWORD* cookie) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, cookie);
     RETURN_HR_IF_NULL(E_INVALIDARG, handler);
     *cookie = m_next_cookie++;
@@ -190,6 +192,7 @@ HRESULT HostEventSource::Advise(Lumo::IUixEventHandler* handler, DWORD* cookie) 
 }
 
 HRESULT HostEventSource::Unadvise(DWORD cookie) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     auto found = std::find_if(m_handlers.begin(), m_handlers.end(),
                               [cookie](const auto& entry) { return entry.first == cookie; });
     RETURN_HR_IF(E_INVALIDARG, found == m_handlers.end());
@@ -203,6 +206,12 @@ bool HostEventSource::Fire(Lumo::IUixEvent* event) {
         entry.second->OnEvent(event);
     auto* host_event = static_cast<HostEvent*>(event);
     return host_event->m_handled;
+}
+
+bool HostEventSource::Holds(HMODULE module) const {
+    return std::any_of(m_handlers.begin(), m_handlers.end(), [module](const auto& entry) {
+        return IsCodeOf(entry.second.Get(), module);
+    });
 }
 
 // ---- controls ----
@@ -232,30 +241,42 @@ HRESULT HostControl::QueryInterface(REFIID iid, void** out) {
 }
 
 HRESULT HostControl::DoModal(Lumo::UIX_ObjModal, long*) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     return E_NOTIMPL;
 }
 HRESULT HostControl::EndModal(long) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     return E_NOTIMPL;
 }
+// The callback and the handlers go with the window: a list's callback
+// usually holds the list, and would keep both alive.
 HRESULT HostControl::Destroy() {
+    RETURN_IF_FAILED(CheckThread(m_thread));
+    ComPtr<HostControl> alive(this);
     if (m_window != nullptr)
         DestroyWindow(m_window);
     m_window = nullptr;
+    ComPtr<Lumo::IUixListCallback> callback = std::move(m_callback);
+    if (ComPtr<HostEventSource> source = std::move(m_notify_source))
+        source->Clear();
     return S_OK;
 }
 
 HRESULT HostControl::put_Text(LPCWSTR text) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     SetWindowTextW(m_window, text != nullptr ? text : L"");
     return S_OK;
 }
 
 HRESULT HostControl::SetStyle(DWORD bits, DWORD mask) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     m_style = (m_style & ~mask) | (bits & mask);
     return S_OK;
 }
 
 HRESULT HostControl::GetEventSource(Lumo::UIX_EventSourceKind kind,
                                     Lumo::IUixEventSource** source) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, source);
     *source = nullptr;
     if (kind != Lumo::UIX_EventSource_Notify)
@@ -266,12 +287,14 @@ HRESULT HostControl::GetEventSource(Lumo::UIX_EventSourceKind kind,
 }
 
 HRESULT HostControl::Clear() {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     m_entries.clear();
     m_selected = -1;
     return S_OK;
 }
 
 HRESULT HostControl::get_Count(long* count) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, count);
     *count = static_cast<long>(m_entries.size());
     return S_OK;
@@ -279,6 +302,7 @@ HRESULT HostControl::get_Count(long* count) {
 
 HRESULT HostControl::InsertItem(long index, LPCWSTR text, LPCWSTR edit_text, Lumo::IUixImage*,
                                 Lumo::PARAM_T param, DWORD) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_INVALIDARG, index < -1 || index > static_cast<long>(m_entries.size()));
     ComboEntry entry{text != nullptr ? text : L"", edit_text != nullptr ? edit_text : L"", param};
     m_entries.insert(index == -1 ? m_entries.end() : m_entries.begin() + index, entry);
@@ -286,6 +310,7 @@ HRESULT HostControl::InsertItem(long index, LPCWSTR text, LPCWSTR edit_text, Lum
 }
 
 HRESULT HostControl::put_SelItem(long index) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_INVALIDARG, index < -1 || index >= static_cast<long>(m_entries.size()));
     m_selected = index;
     SetWindowTextW(m_window, index == -1 ? L"" : m_entries[index].text.c_str());
@@ -293,12 +318,14 @@ HRESULT HostControl::put_SelItem(long index) {
 }
 
 HRESULT HostControl::get_SelItem(long* index) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, index);
     *index = m_selected;
     return S_OK;
 }
 
 HRESULT HostControl::GetItemParam(long index, Lumo::PARAM_T* param) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, param);
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= static_cast<long>(m_entries.size()));
     *param = m_entries[index].param;
@@ -306,11 +333,13 @@ HRESULT HostControl::GetItemParam(long index, Lumo::PARAM_T* param) {
 }
 
 HRESULT HostControl::put_Callback(Lumo::IUixListCallback* callback) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     m_callback = ComPtr<Lumo::IUixListCallback>(callback);
     return S_OK;
 }
 
 HRESULT HostControl::InsertColumn(long index, long width, LPCWSTR text, LPCWSTR hint) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_INVALIDARG, index < -1 || index > static_cast<long>(m_columns.size()));
     Column column{text != nullptr ? text : L"", hint != nullptr ? hint : L"", width, 0};
     m_columns.insert(index == -1 ? m_columns.end() : m_columns.begin() + index, column);
@@ -319,6 +348,7 @@ HRESULT HostControl::InsertColumn(long index, long width, LPCWSTR text, LPCWSTR 
 
 HRESULT HostControl::SetColumn(long index, DWORD mask, LPCWSTR text, LPCWSTR hint, Lumo::IUixImage*,
                                long width, DWORD style_set, DWORD style_clear, DWORD) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= static_cast<long>(m_columns.size()));
     Column& column = m_columns[index];
     if ((mask & Lumo::UIX_ListColumnMask_Text) != 0)
@@ -333,6 +363,7 @@ HRESULT HostControl::SetColumn(long index, DWORD mask, LPCWSTR text, LPCWSTR hin
 }
 
 HRESULT HostControl::get_ColumnStyle(long index, DWORD* style) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, style);
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= static_cast<long>(m_columns.size()));
     *style = m_columns[index].style;
@@ -340,6 +371,7 @@ HRESULT HostControl::get_ColumnStyle(long index, DWORD* style) {
 }
 
 HRESULT HostControl::InsertItem(long index, Lumo::PARAM_T param, DWORD) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_INVALIDARG, index < -1 || index > m_row_count);
     m_rows.resize(m_row_count);
     m_rows.insert(index == -1 ? m_rows.end() : m_rows.begin() + index, param);
@@ -349,6 +381,7 @@ HRESULT HostControl::InsertItem(long index, Lumo::PARAM_T param, DWORD) {
 }
 
 HRESULT HostControl::RemoveAllItems() {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     m_rows.clear();
     m_row_count = 0;
     m_selected_rows.clear();
@@ -356,6 +389,7 @@ HRESULT HostControl::RemoveAllItems() {
 }
 
 HRESULT HostControl::put_ItemCount(long count) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_INVALIDARG, count < 0);
     m_row_count = count;
     m_rows.resize(count);
@@ -365,6 +399,7 @@ HRESULT HostControl::put_ItemCount(long count) {
 
 // The cells are asked for again, as a repaint would.
 HRESULT HostControl::RedrawItems(long first, long count) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     for (long row = first; row < first + count && row < m_row_count; ++row) {
         for (long column = 0; column < static_cast<long>(m_columns.size()); ++column) {
             std::wstring text;
@@ -375,6 +410,7 @@ HRESULT HostControl::RedrawItems(long first, long count) {
 }
 
 HRESULT HostControl::GetFirstSelected(Lumo::UIX_ListItemId* item) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, item);
     if (m_selected_rows.empty())
         return S_FALSE;
@@ -383,6 +419,7 @@ HRESULT HostControl::GetFirstSelected(Lumo::UIX_ListItemId* item) {
 }
 
 HRESULT HostControl::GetNextSelected(Lumo::UIX_ListItemId* item) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, item);
     auto after = std::upper_bound(m_selected_rows.begin(), m_selected_rows.end(), item->nItem);
     if (after == m_selected_rows.end())
@@ -392,43 +429,53 @@ HRESULT HostControl::GetNextSelected(Lumo::UIX_ListItemId* item) {
 }
 
 HRESULT HostControl::Start() {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     m_spinning = true;
     return S_OK;
 }
 
 HRESULT HostControl::Stop() {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     m_spinning = false;
     return S_OK;
 }
 
 HRESULT HostControl::Notify(long kind) {
     RETURN_HR_IF(E_UNEXPECTED, m_dialog == nullptr);
+    ComPtr<HostControl> alive(this); // a handler may destroy the dialog and its controls
     ComPtr<HostEvent> event;
     RETURN_IF_FAILED(MakeObject(&event, Lumo::UIX_Event_Notify, this, m_id, kind));
-    if (m_notify_source && m_notify_source->Fire(event.Get()))
+    ComPtr<HostEventSource> source = m_notify_source;
+    if (source && source->Fire(event.Get()))
         return S_OK;
-    m_dialog->Send(Lumo::UIX_Event_Notify, this, m_id, kind);
+    // A handler that destroyed the dialog leaves nobody to tell.
+    if (m_dialog != nullptr)
+        m_dialog->Send(Lumo::UIX_Event_Notify, this, m_id, kind);
     return S_OK;
 }
 
 HRESULT HostControl::Click() {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INVALID_STATE), !IsEnabled());
     return Notify(Lumo::UIX_Notify_Click);
 }
 
 HRESULT HostControl::Type(const std::wstring& text) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INVALID_STATE), !IsEnabled());
     SetWindowTextW(m_window, text.c_str());
     return Notify(Lumo::UIX_Notify_TextChanged);
 }
 
 HRESULT HostControl::Pick(long index) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INVALID_STATE), !IsEnabled());
     RETURN_IF_FAILED(put_SelItem(index));
     return Notify(Lumo::UIX_Notify_SelChanged);
 }
 
 HRESULT HostControl::SelectRows(const std::vector<long>& rows) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     for (long row : rows)
         RETURN_HR_IF(E_INVALIDARG, row < 0 || row >= m_row_count);
     m_selected_rows = rows;
@@ -437,6 +484,7 @@ HRESULT HostControl::SelectRows(const std::vector<long>& rows) {
 }
 
 HRESULT HostControl::ActivateRow(long row) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_IF_FAILED(SelectRows({row}));
     RETURN_HR_IF_NULL(E_UNEXPECTED, m_callback.Get());
     Lumo::UIX_ListItemId item{row, 0};
@@ -454,6 +502,7 @@ bool HostControl::IsEnabled() const {
 }
 
 HRESULT HostControl::CellText(long row, long column, std::wstring* text) const {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_UNEXPECTED, m_callback.Get());
     Lumo::UIX_ListItemId item{row, column};
     LPCWSTR cell = nullptr;
@@ -464,6 +513,11 @@ HRESULT HostControl::CellText(long row, long column, std::wstring* text) const {
     return S_OK;
 }
 
+bool HostControl::Holds(HMODULE module) const {
+    return IsCodeOf(m_callback.Get(), module) ||
+           (m_notify_source && m_notify_source->Holds(module));
+}
+
 // ---- dialogs ----
 
 HostDialog::HostDialog(std::wstring layout_id, HWND window, Lumo::IUixEventHandler* handler,
@@ -472,6 +526,8 @@ HostDialog::HostDialog(std::wstring layout_id, HWND window, Lumo::IUixEventHandl
       m_strings(std::move(strings)) {}
 
 HostDialog::~HostDialog() {
+    for (auto& control : m_controls)
+        control->m_dialog = nullptr;
     if (m_window != nullptr) {
         SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
@@ -574,6 +630,7 @@ bool HostDialog::SendWindowEvent(long code, WPARAM wparam, LPARAM lparam) {
 }
 
 HRESULT HostDialog::Resize(int client_width, int client_height) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_UNEXPECTED, m_window == nullptr);
     RETURN_HR_IF(E_INVALIDARG, client_width < 0 || client_height < 0);
     RECT frame{0, 0, client_width, client_height};
@@ -589,35 +646,44 @@ HRESULT HostDialog::Resize(int client_width, int client_height) {
 }
 
 HRESULT HostDialog::Close() {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_UNEXPECTED, m_window == nullptr);
     SendMessageW(m_window, WM_CLOSE, 0, 0);
     return S_OK;
 }
 
 HRESULT HostDialog::DoModal(Lumo::UIX_ObjModal, long* result) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_UNEXPECTED, m_window == nullptr || m_modal);
     ComPtr<HostDialog> alive(this);
     m_modal = true;
-    m_ended = false;
-    // The loop keeps dispatching the UI thread's work, as the editor's does.
-    UiThread::PumpUntil([this] { return m_ended.load(); }, INFINITE);
+    // The loop keeps dispatching the UI thread's work, as the editor's does;
+    // an end asked for already returns at once, and the host quitting cancels.
+    if (!UiThread::PumpUntil([this] { return m_ended.load(); }, INFINITE))
+        m_result = Lumo::UIX_ModalResult_Cancel;
     m_modal = false;
+    m_ended = false;
     if (result != nullptr)
         *result = m_result;
     return S_OK;
 }
 
 HRESULT HostDialog::EndModal(long result) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     m_result = result;
     m_ended = true;
     return S_OK;
 }
 
 HRESULT HostDialog::Destroy() {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(S_FALSE, m_window == nullptr);
     ComPtr<HostDialog> alive(this);
     Send(Lumo::UIX_Event_ObjDetached, this, 0, 0);
     m_handler.Reset();
+    if (m_keyboard_source)
+        m_keyboard_source->Clear();
+    m_keyboard_source.Reset();
     for (auto& control : m_controls) {
         control->m_dialog = nullptr;
         control->Destroy();
@@ -632,17 +698,20 @@ HRESULT HostDialog::Destroy() {
 }
 
 HRESULT HostDialog::put_Text(LPCWSTR text) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     SetWindowTextW(m_window, text != nullptr ? m_strings->Resolve(text).c_str() : L"");
     return S_OK;
 }
 
 HRESULT HostDialog::SetStyle(DWORD bits, DWORD mask) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     DWORD style = static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_STYLE));
     SetWindowLongPtrW(m_window, GWL_STYLE, (style & ~mask) | (bits & mask));
     return S_OK;
 }
 
 HRESULT HostDialog::GetEventSource(Lumo::UIX_EventSourceKind kind, Lumo::IUixEventSource** source) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, source);
     *source = nullptr;
     if (kind != Lumo::UIX_EventSource_Keyboard)
@@ -653,6 +722,7 @@ HRESULT HostDialog::GetEventSource(Lumo::UIX_EventSourceKind kind, Lumo::IUixEve
 }
 
 HRESULT HostDialog::GetItem(long id, Lumo::IUixObj** item) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_POINTER, item);
     *item = nullptr;
     for (const auto& control : m_controls) {
@@ -663,6 +733,7 @@ HRESULT HostDialog::GetItem(long id, Lumo::IUixObj** item) {
 }
 
 HRESULT HostDialog::PressKey(WPARAM key) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_UNEXPECTED, m_window == nullptr);
     ComPtr<HostEvent> event;
     RETURN_IF_FAILED(MakeObject(&event, static_cast<long>(WM_KEYDOWN), this, 0, 0));
@@ -671,6 +742,14 @@ HRESULT HostDialog::PressKey(WPARAM key) {
     if (m_keyboard_source && m_keyboard_source->Fire(event.Get()))
         return S_OK;
     return S_FALSE;
+}
+
+bool HostDialog::Holds(HMODULE module) const {
+    if (IsCodeOf(m_handler.Get(), module) ||
+        (m_keyboard_source && m_keyboard_source->Holds(module)))
+        return true;
+    return std::any_of(m_controls.begin(), m_controls.end(),
+                       [module](const auto& control) { return control->Holds(module); });
 }
 
 HostControl* HostDialog::Control(const std::wstring& name) const {

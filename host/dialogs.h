@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "errors/check.h"
 #include "host/string_table.h"
+#include "host/ui_thread.h"
 #include "plugin/com_object.h"
 #include "plugin/sdk/lumo.h"
 
@@ -16,15 +18,20 @@ namespace gd {
 
 class HostDialog;
 
-// Handlers advised for one kind of events of an object.
+// Handlers advised for one kind of events of an object; made on the UI thread.
 class HostEventSource : public ComObject<Lumo::IUixEventSource> {
 public:
     HRESULT STDMETHODCALLTYPE Advise(Lumo::IUixEventHandler* handler, DWORD* cookie) override;
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
     // Calls every advised handler; true when one marked the event handled.
     bool Fire(Lumo::IUixEvent* event);
+    // Drops every handler: the object is destroyed.
+    void Clear() { m_handlers.clear(); }
+    // Whether a handler's code lies in the module.
+    bool Holds(HMODULE module) const;
 
 private:
+    const DWORD m_thread = GetCurrentThreadId();
     std::vector<std::pair<DWORD, ComPtr<Lumo::IUixEventHandler>>> m_handlers;
     DWORD m_next_cookie = 1;
 };
@@ -34,30 +41,40 @@ HRESULT WindowOf(HWND window, HWND* out);
 HRESULT ClientRectOf(HWND window, RECT* rect);
 HRESULT WindowText(HWND window, BSTR* text);
 
-// The IUixObj operations that dialogs and controls share: each is a window.
+// The IUixObj operations that dialogs and controls share: each is a window,
+// and answers only on the thread that owns it (the UI thread).
 template <class... Interfaces>
 class HostWindowObject : public ComObject<Lumo::IUixObj, Interfaces...> {
 public:
-    explicit HostWindowObject(HWND window) : m_window(window) {}
+    explicit HostWindowObject(HWND window)
+        : m_window(window), m_thread(GetWindowThreadProcessId(window, nullptr)) {}
 
     HRESULT STDMETHODCALLTYPE get_Window(HWND* window) override {
+        RETURN_IF_FAILED(CheckThread(m_thread));
         return WindowOf(m_window, window);
     }
     HRESULT STDMETHODCALLTYPE get_ClientRect(RECT* rect) override {
+        RETURN_IF_FAILED(CheckThread(m_thread));
         return ClientRectOf(m_window, rect);
     }
-    HRESULT STDMETHODCALLTYPE get_Text(BSTR* text) override { return WindowText(m_window, text); }
+    HRESULT STDMETHODCALLTYPE get_Text(BSTR* text) override {
+        RETURN_IF_FAILED(CheckThread(m_thread));
+        return WindowText(m_window, text);
+    }
     HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL enabled) override {
+        RETURN_IF_FAILED(CheckThread(m_thread));
         EnableWindow(m_window, enabled != VARIANT_FALSE);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Show(int command) override {
+        RETURN_IF_FAILED(CheckThread(m_thread));
         ShowWindow(m_window, command);
         return S_OK;
     }
 
 protected:
     HWND m_window;
+    const DWORD m_thread;
 };
 
 enum class ControlKind { Combo, Button, List, Label, Edit, Picture, WaitProgress };
@@ -128,6 +145,8 @@ public:
     long RowCount() const { return m_row_count; }
     // A cell's text as the list's callback gives it.
     HRESULT CellText(long row, long column, std::wstring* text) const;
+    // Whether its list callback or a notify handler is code of the module.
+    bool Holds(HMODULE module) const;
 
     const ControlKind m_kind;
     const std::wstring m_name;
@@ -197,6 +216,9 @@ public:
 
     // Sends an event to the dialog's handler; true when it was handled.
     bool Send(long code, Lumo::IUixObj* object, long item_id, long kind);
+    // Whether its handler, a keyboard handler or a control's callback or
+    // handler is code of the module.
+    bool Holds(HMODULE module) const;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -211,7 +233,8 @@ private:
     std::shared_ptr<StringTable> m_strings;
     std::vector<ComPtr<HostControl>> m_controls;
     ComPtr<HostEventSource> m_keyboard_source;
-    // Read by tests' waits on other threads.
+    // Read by tests' waits on other threads. An end asked for before the
+    // modal loop runs is kept for it.
     std::atomic<bool> m_modal{false};
     std::atomic<bool> m_ended{false};
     std::atomic<bool> m_destroyed{false};

@@ -1,9 +1,11 @@
 #include "host/emulated_host.h"
 
+#include <algorithm>
 #include <map>
 #include <shlwapi.h>
 
 #include "errors/check.h"
+#include "host/module_code.h"
 
 namespace gd {
 namespace {
@@ -134,7 +136,7 @@ HRESULT MakeOpenParams(ComPtr<HostProperties>* params) {
 EmulatedHost::EmulatedHost()
     : m_strings(std::make_shared<StringTable>()), m_browser(std::make_shared<BrowserRecord>()) {
     THROW_IF_FAILED(MakeObject(&m_afs));
-    THROW_IF_FAILED(MakeObject(&m_uix, m_strings));
+    THROW_IF_FAILED(MakeObject(&m_uix, m_strings, m_ui.ThreadId()));
     // Class objects belong to an apartment: the UI thread's, where OleCreate runs.
     THROW_IF_FAILED(
         m_ui.Run([this] { return RegisterHeadlessBrowser(m_browser, &m_browser_cookie); }));
@@ -232,6 +234,7 @@ HRESULT EmulatedHost::CreateOperationOptions(IUnknown** options) {
 
 HRESULT EmulatedHost::ShowMessage(LPCWSTR text, LPCWSTR caption, DWORD, HWND, DWORD style,
                                   long* answer) {
+    RETURN_HR_IF(RPC_E_WRONG_THREAD, !m_ui.IsCurrent());
     std::lock_guard<std::mutex> guard(m_lock);
     MessageRecord record{text != nullptr ? text : L"", caption != nullptr ? caption : L"", style,
                          kDefaultAnswer};
@@ -297,16 +300,49 @@ HRESULT EmulatedHost::CustomizeCmdBars(ComPtr<HostCmdBars>* bars) {
                      static_cast<Lumo::IUixCmdBars*>(bars->Get()));
 }
 
+void EmulatedHost::DropObjectsOf(HMODULE module) {
+    std::vector<std::pair<long, ComPtr<Lumo::ILumoEventSink>>> sinks; // released outside the lock
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto kept = std::partition(m_sinks.begin(), m_sinks.end(), [module](const auto& entry) {
+            return !IsCodeOf(entry.second.Get(), module);
+        });
+        sinks.assign(kept, m_sinks.end());
+        m_sinks.erase(kept, m_sinks.end());
+    }
+    std::vector<ComPtr<Lumo::IAfsName>> names;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (OpenRecord& open : m_opens) {
+            if (IsCodeOf(open.name.Get(), module))
+                names.push_back(std::move(open.name));
+        }
+        for (SaveRecord& save : m_saves) {
+            if (IsCodeOf(save.target.Get(), module))
+                names.push_back(std::move(save.target));
+        }
+    }
+    m_afs->DropObjectsOf(module);
+    m_uix->DropObjectsOf(module);
+}
+
+// The handler is read on the UI thread, where an unload may drop it.
 HRESULT EmulatedHost::ExecuteCommand(const std::wstring& name) {
     ComPtr<HostCommand> command = m_uix->FindCommand(name);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command || !command->m_handler);
-    return OnUi([&] { return command->m_handler->Execute(0, command.Get(), 0, nullptr); });
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command);
+    return OnUi([&] {
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command->m_handler);
+        return command->m_handler->Execute(0, command.Get(), 0, nullptr);
+    });
 }
 
 HRESULT EmulatedHost::CommandState(const std::wstring& name, long* state) {
     ComPtr<HostCommand> command = m_uix->FindCommand(name);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command || !command->m_handler);
-    return OnUi([&] { return command->m_handler->UpdateState(command.Get(), 0, nullptr, state); });
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command);
+    return OnUi([&] {
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), !command->m_handler);
+        return command->m_handler->UpdateState(command.Get(), 0, nullptr, state);
+    });
 }
 
 void EmulatedHost::ScriptAnswers(std::initializer_list<long> answers) {

@@ -94,6 +94,10 @@ public:
     // Builds fresh command bars and lets the plug-ins customize them, as the
     // main window does when it rebuilds its menus.
     HRESULT CustomizeCmdBars(ComPtr<HostCmdBars>* bars);
+    // On the UI thread, before a plug-in's module is freed: drops every
+    // reference the host holds to objects whose code is the module's (event
+    // sinks, file systems, commands, dialogs and their handlers, records).
+    void DropObjectsOf(HMODULE module);
     // Runs a command by name through its handler, on the UI thread.
     HRESULT ExecuteCommand(const std::wstring& name);
     // The command's state (Lumo::UIX_CmdState), on the UI thread.

@@ -43,8 +43,11 @@ HRESULT LoadedPlugin::Stop() {
 void LoadedPlugin::Unload() {
     m_host->OnUi([&] {
         m_plugin.Reset();
-        if (m_module != nullptr)
+        if (m_module != nullptr) {
+            // A reference left behind would be released into unmapped code.
+            m_host->DropObjectsOf(m_module);
             FreeLibrary(m_module);
+        }
         m_module = nullptr;
         return S_OK;
     });

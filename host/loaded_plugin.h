@@ -22,7 +22,8 @@ public:
     HRESULT Start();
     // Uninit.
     HRESULT Stop();
-    // Releases the plug-in and unloads the module.
+    // Releases the plug-in, has the host drop every object of the module it
+    // still holds, and unloads the module.
     void Unload();
 
     Lumo::ILumoPlugin* Plugin() const { return m_plugin.Get(); }

@@ -29,6 +29,12 @@ struct WorkItem {
 };
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    // Closing quits the loops (a modal loop dispatches it as well); the main
+    // window is destroyed when the thread's own loop has ended.
+    if (message == WM_CLOSE) {
+        PostQuitMessage(0);
+        return 0;
+    }
     if (message != kRunMessage)
         return DefWindowProcW(window, message, wparam, lparam);
     std::unique_ptr<std::shared_ptr<WorkItem>> item(
@@ -72,32 +78,34 @@ UiThread::UiThread() {
 }
 
 UiThread::~UiThread() {
+    // Ended from its own thread (a last release there), it cannot wait for itself.
+    if (IsCurrent()) {
+        PostQuitMessage(0);
+        m_thread.detach();
+        return;
+    }
     if (m_window != nullptr)
         PostMessageW(m_window, WM_CLOSE, 0, 0);
-    // Ended from its own thread (a last release there), it cannot wait for itself.
-    if (IsCurrent())
-        m_thread.detach();
-    else if (m_thread.joinable())
+    if (m_thread.joinable())
         m_thread.join();
 }
 
 void UiThread::Main(HANDLE ready) {
     OleInitialize(nullptr);
+    const HWND window = CreateMainWindow();
     m_thread_id = GetCurrentThreadId();
-    m_window = CreateMainWindow();
+    m_window = window;
     SetEvent(ready);
     MSG message;
-    while (m_window != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.hwnd == m_window && message.message == WM_CLOSE)
-            break;
+    while (window != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
     // Work still queued runs before the thread ends, so no waiter is left behind.
-    while (PeekMessageW(&message, m_window, kRunMessage, kRunMessage, PM_REMOVE))
+    while (window != nullptr && PeekMessageW(&message, window, kRunMessage, kRunMessage, PM_REMOVE))
         DispatchMessageW(&message);
-    if (m_window != nullptr)
-        DestroyWindow(m_window);
+    if (window != nullptr)
+        DestroyWindow(window);
     OleUninitialize();
 }
 
@@ -106,12 +114,13 @@ HRESULT UiThread::Run(std::function<HRESULT()> work, DWORD timeout) {
         return RunGuarded(work);
     RETURN_HR_IF(E_UNEXPECTED, m_window == nullptr);
     auto item = std::make_shared<WorkItem>();
-    RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), item->done == nullptr);
+    RETURN_HR_IF(LastWin32Error(), item->done == nullptr);
     item->work = std::move(work);
     auto* posted = new std::shared_ptr<WorkItem>(item);
     if (!PostMessageW(m_window, kRunMessage, 0, reinterpret_cast<LPARAM>(posted))) {
+        const HRESULT failure = LastWin32Error(); // before delete can change it
         delete posted;
-        RETURN_IF_FAILED(HRESULT_FROM_WIN32(GetLastError()));
+        RETURN_IF_FAILED(failure);
     }
     if (WaitForSingleObject(item->done, timeout) == WAIT_OBJECT_0)
         return item->result;
@@ -128,6 +137,10 @@ bool UiThread::PumpUntil(const std::function<bool()>& done, DWORD timeout) {
     for (;;) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam));
+                return false;
+            }
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }

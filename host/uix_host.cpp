@@ -2,7 +2,10 @@
 
 #include <wincodec.h>
 
+#include <algorithm>
+
 #include "errors/check.h"
+#include "host/module_code.h"
 
 namespace gd {
 
@@ -246,6 +249,7 @@ HRESULT UixHost::DecodeImage(IStream* stream, Lumo::IUixImage** image) {
 HRESULT UixHost::CreateObj(Lumo::UIX_CreateParams* params, Lumo::IUixObj** obj) {
     if (obj != nullptr)
         *obj = nullptr;
+    RETURN_IF_FAILED(CheckThread(m_ui_thread));
     RETURN_HR_IF_NULL(E_INVALIDARG, params);
     ComPtr<Lumo::IUixObj> created;
     if (params->kind == Lumo::UIX_ObjKind_Dialog) {
@@ -290,6 +294,27 @@ void UixHost::CancelModalDialogs() const {
     for (const auto& dialog : Dialogs())
         if (dialog->IsModal())
             dialog->EndModal(Lumo::UIX_ModalResult_Cancel);
+}
+
+void UixHost::DropObjectsOf(HMODULE module) {
+    std::vector<ComPtr<HostCommand>> dropped;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto kept = std::partition(m_commands.begin(), m_commands.end(), [module](const auto& c) {
+            return !IsCodeOf(c->m_handler.Get(), module) && !IsCodeOf(c->m_icon.Get(), module);
+        });
+        dropped.assign(kept, m_commands.end());
+        m_commands.erase(kept, m_commands.end());
+    }
+    // The plug-in may still hold a command: nothing in it may outlive the code.
+    for (const auto& command : dropped) {
+        command->m_handler.Reset();
+        command->m_icon.Reset();
+    }
+    for (const auto& dialog : Dialogs()) {
+        if (!dialog->IsDestroyed() && dialog->Holds(module))
+            dialog->Destroy();
+    }
 }
 
 std::vector<ComPtr<HostDialog>> UixHost::Dialogs() const {

@@ -49,7 +49,8 @@ public:
 
     const std::wstring m_name;
     const long m_id;
-    const ComPtr<Lumo::IUixCmdHandler> m_handler;
+    // Dropped when the plug-in that made the command is unloaded.
+    ComPtr<Lumo::IUixCmdHandler> m_handler;
     // As the plug-in set them ("$$$." ids unresolved).
     std::wstring m_title, m_tip, m_category;
     long m_style = 0;
@@ -103,7 +104,9 @@ private:
 class UixHost
     : public ComObject<Lumo::IUixInstance, Lumo::IUixCmdRegistry, Lumo::IUixCmdCollection> {
 public:
-    explicit UixHost(std::shared_ptr<StringTable> strings) : m_strings(std::move(strings)) {}
+    // ui_thread: where CreateObj answers.
+    UixHost(std::shared_ptr<StringTable> strings, DWORD ui_thread)
+        : m_strings(std::move(strings)), m_ui_thread(ui_thread) {}
 
     HRESULT STDMETHODCALLTYPE get_CmdRegistry(Lumo::IUixCmdRegistry** registry) override;
     HRESULT STDMETHODCALLTYPE CreateIcon(Lumo::IUixIcon** icon) override;
@@ -134,11 +137,16 @@ public:
     // Ends every running modal loop with Cancel (on the UI thread): what a
     // test does when it fails with a dialog still up.
     void CancelModalDialogs() const;
+    // On the UI thread, before the module is freed: forgets the commands
+    // whose handler or icon is the module's code and destroys the dialogs
+    // that hold any of its objects.
+    void DropObjectsOf(HMODULE module);
 
 private:
     HRESULT CreateControl(const Lumo::UIX_CreateParams& params, ComPtr<HostControl>* control);
 
     std::shared_ptr<StringTable> m_strings;
+    const DWORD m_ui_thread;
     mutable std::mutex m_lock;
     std::vector<ComPtr<HostCommand>> m_commands;
     std::vector<ComPtr<HostDialog>> m_dialogs;

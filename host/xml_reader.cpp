@@ -25,13 +25,16 @@ HRESULT CreateXmlReaderOn(IStream* stream, ComPtr<IXmlReader>* reader) {
 }
 
 std::wstring XmlAttribute(IXmlReader* reader, const wchar_t* name) {
-    const wchar_t* value = nullptr;
     // Wine's reader needs an empty namespace, not a null one.
-    if (reader->MoveToAttributeByName(name, L"") != S_OK ||
-        FAILED(reader->GetValue(&value, nullptr)) || value == nullptr)
+    if (reader->MoveToAttributeByName(name, L"") != S_OK)
         return {};
+    const wchar_t* value = nullptr;
+    std::wstring text;
+    // The value is the reader's until it moves: copied before going back.
+    if (SUCCEEDED(reader->GetValue(&value, nullptr)) && value != nullptr)
+        text = value;
     reader->MoveToElement();
-    return value;
+    return text;
 }
 
 std::wstring XmlLocalName(IXmlReader* reader) {

@@ -10,11 +10,6 @@
 namespace gd {
 namespace {
 
-HRESULT LastWin32Error() {
-    DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
-
 // Forwards reading to a stream on global memory and refuses every change, so
 // the host cannot alter what it was handed.
 class ReadOnlyStream final : public ComObject<IStream> {

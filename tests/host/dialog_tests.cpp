@@ -4,13 +4,18 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <future>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "errors/check.h"
 #include "plugin/resources.h"
+#include "tests/support/sdk_stubs.h"
 
 // GD_PLUGIN_MODULE comes from the build.
 
@@ -20,7 +25,7 @@ namespace {
 constexpr DWORD kDeadline = 10000;
 
 // Rows "row 0", "row 1", ... in one column; remembers the activated row.
-class RowsCallback : public ComObject<Lumo::IUixListCallback> {
+class RowsCallback : public test::NoListImages<ComObject<Lumo::IUixListCallback>> {
 public:
     HRESULT STDMETHODCALLTYPE GetItemText(const Lumo::UIX_ListItemId* item, LPCWSTR* text,
                                           long* length, DWORD* flags) override {
@@ -29,16 +34,6 @@ public:
         *length = static_cast<long>(m_text.size());
         *flags = 0;
         return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetItemImage(const Lumo::UIX_ListItemId*, Lumo::IUixImage** image,
-                                           double* opacity) override {
-        *image = nullptr;
-        *opacity = 0;
-        return S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE GetItemImageSize(const Lumo::UIX_ListItemId*, SIZE* size) override {
-        *size = {};
-        return S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE OnItemActivated(const Lumo::UIX_ListItemId* item, DWORD) override {
         m_activated = item->nItem;
@@ -64,7 +59,9 @@ public:
             return event->get_Object(m_dialog.Put());
         if (code == Lumo::UIX_Event_InitDialog) {
             RETURN_IF_FAILED(FillAccounts());
-            return FillRows();
+            RETURN_IF_FAILED(FillRows());
+            // A dialog that gives up while it starts.
+            return m_end_at_start ? m_dialog->EndModal(Lumo::UIX_ModalResult_Cancel) : S_OK;
         }
         if (code != Lumo::UIX_Event_Notify)
             return S_OK;
@@ -119,6 +116,7 @@ public:
     ComPtr<RowsCallback> m_rows;
     std::vector<long> m_codes;
     Bstr m_file_name;
+    bool m_end_at_start = false;
 };
 
 class HostDialogs : public testing::Test {
@@ -303,6 +301,164 @@ TEST_F(HostDialogs, AVirtualListAsksItsCallbackForCellsAndSelections) {
         return dialog->Control(L"btn.cancel")->Click();
     });
     ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
+    EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Cancel);
+}
+
+TEST_F(HostDialogs, AnEndAskedForAtTheStartEndsTheModalLoopAtOnce) {
+    m_handler->m_end_at_start = true;
+    std::future<long>& shown = ShowDialog();
+    ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready)
+        << "the modal loop missed the end";
+    EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Cancel);
+}
+
+// Tells when it is gone; otherwise an event handler and a list callback.
+class Watched
+    : public test::NoListImages<ComObject<Lumo::IUixEventHandler, Lumo::IUixListCallback>> {
+public:
+    explicit Watched(bool* gone, std::function<void()> on_event = {})
+        : m_gone(gone), m_on_event(std::move(on_event)) {}
+    ~Watched() override { *m_gone = true; }
+    HRESULT STDMETHODCALLTYPE OnEvent(Lumo::IUixEvent*) override {
+        if (m_on_event)
+            m_on_event();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetItemText(const Lumo::UIX_ListItemId*, LPCWSTR* text, long* length,
+                                          DWORD*) override {
+        *text = L"";
+        *length = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnItemActivated(const Lumo::UIX_ListItemId*, DWORD) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnColumnClick(long, long) override { return S_OK; }
+    ComPtr<Lumo::IUixList> m_list; // a list callback holds its list
+
+private:
+    bool* m_gone;
+    std::function<void()> m_on_event;
+};
+
+HRESULT AdviseOn(Lumo::IUixObj* object, Lumo::UIX_EventSourceKind kind,
+                 Lumo::IUixEventHandler* handler) {
+    ComPtr<Lumo::IUixEventSource> source;
+    DWORD cookie = 0;
+    RETURN_IF_FAILED(object->GetEventSource(kind, source.Put()));
+    return source->Advise(handler, &cookie);
+}
+
+TEST_F(HostDialogs, DestroyLetsGoOfTheListCallbackAndTheHandlers) {
+    bool callback_gone = false, notify_gone = false, keys_gone = false;
+    ComPtr<Lumo::IUixObj> ok; // a plug-in may keep a control past its dialog
+    HRESULT hr = m_host->OnUi([&]() -> HRESULT {
+        Lumo::UIX_CreateParams params{};
+        RETURN_IF_FAILED(InitParams(L"DlgOpenFile", &params));
+        params.handler = m_handler.Get();
+        RETURN_IF_FAILED(m_host->Uix().CreateObj(&params, nullptr));
+        ComPtr<Lumo::IUixObj> dialog = m_handler->m_dialog;
+        ComPtr<Watched> callback, notify, keys;
+        RETURN_IF_FAILED(MakeObject(&callback, &callback_gone));
+        RETURN_IF_FAILED(MakeObject(&notify, &notify_gone));
+        RETURN_IF_FAILED(MakeObject(&keys, &keys_gone));
+        callback->m_list = m_handler->m_list;
+        RETURN_IF_FAILED(m_handler->m_list->put_Callback(callback.Get()));
+        RETURN_IF_FAILED(m_handler->Item(L"btn.ok", &ok));
+        RETURN_IF_FAILED(AdviseOn(ok.Get(), Lumo::UIX_EventSource_Notify, notify.Get()));
+        RETURN_IF_FAILED(AdviseOn(dialog.Get(), Lumo::UIX_EventSource_Keyboard, keys.Get()));
+        m_handler->m_list.Reset();
+        return dialog->Destroy();
+    });
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_TRUE(callback_gone) << "the list and its callback keep each other";
+    EXPECT_TRUE(notify_gone);
+    EXPECT_TRUE(keys_gone);
+    m_host->OnUi([&] { return ok.Reset(), S_OK; });
+}
+
+TEST_F(HostDialogs, ANotifyHandlerMayDestroyTheDialog) {
+    std::future<long>& shown = ShowDialog();
+    ComPtr<HostDialog> dialog = m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
+    ASSERT_TRUE(dialog);
+    bool gone = false;
+    HRESULT hr = m_host->OnUi([&]() -> HRESULT {
+        ComPtr<Watched> destroyer;
+        RETURN_IF_FAILED(MakeObject(&destroyer, &gone, [&] { dialog->Destroy(); }));
+        HostControl* ok = dialog->Control(L"btn.ok");
+        RETURN_IF_FAILED(AdviseOn(ok, Lumo::UIX_EventSource_Notify, destroyer.Get()));
+        destroyer.Reset();
+        return ok->Click();
+    });
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_TRUE(gone);
+    EXPECT_TRUE(dialog->IsDestroyed());
+    ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
+    shown.get();
+    EXPECT_EQ(m_handler->m_file_name.Get(), nullptr); // the dialog's handler heard no OK
+}
+
+// The last reference to the host goes while a dialog runs its modal loop:
+// the loop ends as a cancel and the UI thread ends.
+TEST_F(HostDialogs, TheHostsTeardownEndsARunningModalLoop) {
+    std::future<long>& shown = ShowDialog();
+    ASSERT_TRUE(m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline));
+    auto released = std::make_shared<std::promise<void>>();
+    std::future<void> done = released->get_future();
+    std::thread([host = std::move(m_host), released]() mutable {
+        host.Reset();
+        released->set_value();
+    }).detach();
+    if (done.wait_for(std::chrono::milliseconds(kDeadline)) != std::future_status::ready) {
+        ADD_FAILURE() << "the host's teardown hangs";
+        new std::future<long>(std::move(m_shown)); // stuck for good: left to the process's end
+        return;
+    }
+    ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
+    EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Cancel);
+}
+
+TEST_F(HostDialogs, UiOperationsOffTheUiThreadAreRefused) {
+    std::future<long>& shown = ShowDialog();
+    ComPtr<HostDialog> dialog = m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
+    ASSERT_TRUE(dialog);
+    Lumo::UIX_CreateParams params{};
+    ASSERT_EQ(InitParams(L"DlgOpenFile", &params), S_OK);
+    ComPtr<Lumo::IUixCombo> accounts;
+    ASSERT_EQ(ComPtr<Lumo::IUixObj>(dialog->Control(L"cb.googleAcc")).As(&accounts), S_OK);
+    HostControl* ok = dialog->Control(L"btn.ok");
+    long result = 0;
+    HWND window = nullptr;
+    ComPtr<Lumo::IUixObj> item;
+    ComPtr<Lumo::IUixEventSource> source;
+    const std::pair<const char*, std::function<HRESULT()>> kCalls[] = {
+        {"CreateObj", [&] { return m_host->Uix().CreateObj(&params, nullptr); }},
+        {"DoModal", [&] { return dialog->DoModal(Lumo::UIX_ObjModal_AppModal, &result); }},
+        {"EndModal", [&] { return dialog->EndModal(Lumo::UIX_ModalResult_Ok); }},
+        {"GetItem", [&] { return dialog->GetItem(ok->m_id, item.Put()); }},
+        {"put_Text", [&] { return dialog->put_Text(L"title"); }},
+        {"get_Window", [&] { return ok->get_Window(&window); }},
+        {"GetEventSource",
+         [&] { return ok->GetEventSource(Lumo::UIX_EventSource_Notify, source.Put()); }},
+        {"InsertItem", [&] { return accounts->InsertItem(-1, L"c", nullptr, nullptr, 0, 0); }},
+        {"put_ItemCount", [&] { return m_handler->m_list->put_ItemCount(9); }},
+        {"put_Callback", [&] { return m_handler->m_list->put_Callback(nullptr); }},
+        {"Click", [&] { return ok->Click(); }},
+        {"Destroy", [&] { return dialog->Destroy(); }},
+    };
+    for (const auto& call : kCalls)
+        EXPECT_EQ(call.second(), RPC_E_WRONG_THREAD) << call.first;
+    EXPECT_EQ(m_host->Uix().Dialogs().size(), 1u);
+    EXPECT_TRUE(dialog->IsModal());
+    HRESULT hr = m_host->OnUi([&]() -> HRESULT {
+        EXPECT_EQ(dialog->Control(L"gd.lst.Test")->RowCount(), 3);
+        EXPECT_EQ(dialog->Control(L"cb.googleAcc")->ComboEntries().size(), 2u);
+        std::wstring text;
+        RETURN_IF_FAILED(dialog->Control(L"gd.lst.Test")->CellText(0, 0, &text));
+        return dialog->Control(L"btn.cancel")->Click();
+    });
+    EXPECT_EQ(hr, S_OK);
     ASSERT_EQ(shown.wait_for(std::chrono::milliseconds(kDeadline)), std::future_status::ready);
     EXPECT_EQ(shown.get(), Lumo::UIX_ModalResult_Cancel);
 }

@@ -8,9 +8,12 @@
 #include <thread>
 
 #include "errors/check.h"
+#include "host/loaded_plugin.h"
+#include "host/xml_reader.h"
 #include "plugin/resources.h"
+#include "tests/support/sdk_stubs.h"
 
-// GD_PLUGIN_MODULE comes from the build.
+// GD_PLUGIN_MODULE and GD_COUNTING_PLUGIN come from the build.
 
 namespace gd {
 namespace {
@@ -80,6 +83,87 @@ TEST_F(HostTest, RunGivesUpAfterItsTimeoutAndTurnsExceptionsIntoCodes) {
     EXPECT_EQ(m_host->OnUi([]() -> HRESULT { throw 42; }), E_FAIL);
 }
 
+// Points this program's import of a function at a replacement while alive.
+class ImportPatch {
+public:
+    ImportPatch(const wchar_t* dll, const char* function, void* replacement) {
+        void* original = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(dll), function));
+        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+        for (; original != nullptr && entry->Name != 0 && m_slot == nullptr; ++entry) {
+            for (auto* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+                 thunk->u1.Function != 0; ++thunk) {
+                if (reinterpret_cast<void*>(thunk->u1.Function) == original) {
+                    m_slot = reinterpret_cast<void**>(&thunk->u1.Function);
+                    break;
+                }
+            }
+        }
+        if (m_slot != nullptr)
+            Write(replacement);
+        m_original = original;
+    }
+    ~ImportPatch() {
+        if (m_slot != nullptr)
+            Write(m_original);
+    }
+    bool Applied() const { return m_slot != nullptr; }
+
+private:
+    void Write(void* value) {
+        DWORD protection = 0;
+        VirtualProtect(m_slot, sizeof *m_slot, PAGE_READWRITE, &protection);
+        *m_slot = value;
+        VirtualProtect(m_slot, sizeof *m_slot, protection, &protection);
+    }
+    void** m_slot = nullptr;
+    void* m_original = nullptr;
+};
+
+BOOL WINAPI PostFailingWithoutError(HWND, UINT, WPARAM, LPARAM) {
+    SetLastError(ERROR_SUCCESS);
+    return FALSE;
+}
+
+TEST_F(HostTest, RunFailsAtOnceWhenItsWorkCannotBePosted) {
+    bool ran = false;
+    HRESULT hr = S_OK;
+    {
+        ImportPatch patch(L"user32.dll", "PostMessageW",
+                          reinterpret_cast<void*>(&PostFailingWithoutError));
+        ASSERT_TRUE(patch.Applied());
+        hr = m_host->Ui().Run([&ran] { return ran = true, S_OK; }, 2000);
+    }
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_NE(hr, HRESULT_FROM_WIN32(ERROR_TIMEOUT)) << "it waited for work never posted";
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(m_host->OnUi([] { return S_FALSE; }), S_FALSE);
+}
+
+// A last release on the UI thread ends the thread, and nothing of the freed
+// object is read again: its memory is overwritten at once.
+TEST(UiThreadTeardown, DestroyedOnItsOwnThreadItStillEnds) {
+    alignas(UiThread) unsigned char storage[sizeof(UiThread)];
+    auto* ui = new (storage) UiThread;
+    HANDLE thread = nullptr;
+    HRESULT hr = ui->Run(
+        [&] {
+            thread = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+            ui->~UiThread();
+            std::memset(storage, 0xCC, sizeof storage);
+            return S_OK;
+        },
+        kDeadline);
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, kDeadline), WAIT_OBJECT_0);
+    CloseHandle(thread);
+}
+
 class CountingTask : public ComObject<Lumo::ILumoTask> {
 public:
     HRESULT STDMETHODCALLTYPE Run() override {
@@ -143,9 +227,16 @@ TEST(StringTable, NamesKeepTheirNumbers) {
 TEST_F(HostTest, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
     m_host->ScriptAnswers({Lumo::LUMO_MsgBox_Yes, Lumo::LUMO_MsgBox_No});
     long answers[3] = {};
+    // Off the UI thread a message box is refused and uses no answer.
+    long refused = -1;
+    EXPECT_EQ(m_host->ShowMessage(L"text", L"caption", 0, nullptr, 0, &refused),
+              RPC_E_WRONG_THREAD);
+    EXPECT_EQ(refused, -1);
     for (long& answer : answers)
-        EXPECT_EQ(m_host->ShowMessage(L"text", L"caption", 0, nullptr,
-                                      Lumo::LUMO_MsgBox_AskYesNoCancel, &answer),
+        EXPECT_EQ(m_host->OnUi([&] {
+            return m_host->ShowMessage(L"text", L"caption", 0, nullptr,
+                                       Lumo::LUMO_MsgBox_AskYesNoCancel, &answer);
+        }),
                   S_OK);
     EXPECT_EQ(answers[0], Lumo::LUMO_MsgBox_Yes);
     EXPECT_EQ(answers[1], Lumo::LUMO_MsgBox_No);
@@ -160,17 +251,8 @@ TEST_F(HostTest, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
 
 // Inserts a command into the File menu's "cmd.openFrom" sub-menu the way a
 // plug-in does when the command bars are customized.
-class MenuSink : public ComObject<Lumo::ILumoEventSink> {
+class MenuSink : public test::NoDispatch<ComObject<Lumo::ILumoEventSink>> {
 public:
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        return E_NOTIMPL;
-    }
     HRESULT STDMETHODCALLTYPE OnEvent(long, IUnknown*, IUnknown* event) override {
         m_thread = GetCurrentThreadId();
         ComPtr<IUnknown> object(event);
@@ -243,6 +325,97 @@ TEST_F(HostTest, DecodesThePluginsPngIconsIntoAnIcon) {
     EXPECT_TRUE(
         FAILED(m_host->OnUi([&] { return m_host->Uix().DecodeImage(junk.Get(), image.Put()); })));
     EXPECT_FALSE(image);
+}
+
+// A reader whose value buffer is reused by the next move, as XmlLite allows.
+class ReusingReader : public ComObject<IXmlReader> {
+public:
+    HRESULT STDMETHODCALLTYPE SetInput(IUnknown*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetProperty(UINT, LONG_PTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetProperty(UINT, LONG_PTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Read(XmlNodeType*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetNodeType(XmlNodeType*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE MoveToFirstAttribute() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE MoveToNextAttribute() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE MoveToAttributeByName(LPCWSTR name, LPCWSTR) override {
+        if (std::wcscmp(name, L"id") != 0)
+            return S_FALSE;
+        std::wcscpy(m_value, L"btn.ok");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE MoveToElement() override {
+        std::wcscpy(m_value, L"");
+        m_on_element = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetQualifiedName(LPCWSTR*, UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetNamespaceUri(LPCWSTR*, UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetLocalName(LPCWSTR*, UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPrefix(LPCWSTR*, UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetValue(LPCWSTR* value, UINT* length) override {
+        m_on_element = false;
+        *value = m_value;
+        if (length != nullptr)
+            *length = static_cast<UINT>(std::wcslen(m_value));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ReadValueChunk(WCHAR*, UINT, UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetBaseUri(LPCWSTR*, UINT*) override { return E_NOTIMPL; }
+    BOOL STDMETHODCALLTYPE IsDefault() override { return FALSE; }
+    BOOL STDMETHODCALLTYPE IsEmptyElement() override { return TRUE; }
+    HRESULT STDMETHODCALLTYPE GetLineNumber(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetLinePosition(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAttributeCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDepth(UINT*) override { return E_NOTIMPL; }
+    BOOL STDMETHODCALLTYPE IsEOF() override { return FALSE; }
+
+    wchar_t m_value[32] = L"";
+    bool m_on_element = false;
+};
+
+TEST(XmlAttribute, TheValueIsTakenBeforeTheReaderMovesBack) {
+    ComPtr<ReusingReader> reader;
+    ASSERT_TRUE(SUCCEEDED(MakeObject(&reader)));
+    EXPECT_EQ(XmlAttribute(reader.Get(), L"id"), L"btn.ok");
+    EXPECT_TRUE(reader->m_on_element);
+    EXPECT_EQ(XmlAttribute(reader.Get(), L"absent"), L"");
+}
+
+std::wstring Widen(const char* text) {
+    return std::wstring(text, text + std::strlen(text));
+}
+
+// The module counts its objects alive when it is freed; the host must have
+// dropped every one it held (sink, command handler, dialog and its handler,
+// list callback, notify handler) before.
+TEST(PluginUnload, TheHostLetsGoOfThePluginsObjectsBeforeFreeingItsModule) {
+    ComPtr<EmulatedHost> host;
+    ASSERT_TRUE(SUCCEEDED(MakeObject(&host)));
+    host->SetCallTimeout(kDeadline);
+    HMODULE reporter = LoadLibraryA(GD_COUNTING_PLUGIN);
+    ASSERT_NE(reporter, nullptr);
+    auto report_to = reinterpret_cast<void (*)(long*)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(reporter, "CountingPlugin_ReportTo")));
+    ASSERT_NE(report_to, nullptr);
+    long live_at_unload = -1;
+    report_to(&live_at_unload);
+    {
+        LoadedPlugin plugin(host.Get());
+        ASSERT_EQ(plugin.Load(Widen(GD_COUNTING_PLUGIN)), S_OK);
+        FreeLibrary(reporter); // the host's load is the module's last one now
+        ASSERT_EQ(plugin.Start(), S_OK);
+        ASSERT_TRUE(host->Uix().FindCommand(L"counting.cmd"));
+        ASSERT_EQ(host->Uix().Dialogs().size(), 1u);
+        EXPECT_FALSE(host->Uix().Dialogs()[0]->IsDestroyed());
+    }
+    EXPECT_EQ(live_at_unload, 0);
+    if (live_at_unload != 0) {
+        (void)host.Detach(); // releasing it would call into the freed module
+        return;
+    }
+    EXPECT_FALSE(host->Uix().FindCommand(L"counting.cmd"));
+    EXPECT_TRUE(host->Uix().Dialogs()[0]->IsDestroyed());
+    EXPECT_EQ(host->ExecuteCommand(L"counting.cmd"), HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
 }
 
 } // namespace
