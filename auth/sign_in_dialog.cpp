@@ -35,7 +35,7 @@ HRESULT AcceleratorFilter::OnEvent(Lumo::IUixEvent* io_event) {
 }
 
 AuthDialog::AuthDialog(Lumo::ILumoInstance* host)
-    : m_host(host), m_sink([this](int code) { return EndDialog(code); }) {}
+    : UixDialog(host), m_sink([this](int code) { return EndDialog(code); }) {}
 
 AuthDialog::~AuthDialog() {
     Teardown();
@@ -45,27 +45,7 @@ HRESULT AuthDialog::Show(const wchar_t* i_url, long* pRes) {
     RETURN_HR_IF(E_INVALIDARG, i_url == nullptr || pRes == nullptr);
     *pRes = 0;
     m_url = i_url;
-    Lumo::UIX_CreateParams parameters{};
-    RETURN_IF_FAILED(FillCreateParams(m_host.Get(), L"DlgAuth", kAuthDialogStyle, &parameters));
-    ComPtr<IUnknown> extension;
-    RETURN_IF_FAILED(m_host->GetExtension(L"UIX", extension.Put()));
-    ComPtr<Lumo::IUixInstance> uix_instance;
-    RETURN_IF_FAILED(extension.As(&uix_instance));
-    HRESULT created = uix_instance->CreateObj(&parameters, nullptr);
-    // Destroy takes m_pObj back through the detach event.
-    ComPtr<Lumo::IUixObj> dialog = m_pObj;
-    if (FAILED(created) && dialog)
-        LOG_IF_FAILED(dialog->Destroy());
-    RETURN_IF_FAILED(created);
-    RETURN_HR_IF(S_FALSE, !dialog);
-    // A dialog without its browser would stay blank: say why instead.
-    HRESULT modal = m_start_result;
-    if (SUCCEEDED(modal))
-        modal = dialog->DoModal(Lumo::UIX_ObjModal_AppModal, pRes);
-    HRESULT destroyed = dialog->Destroy();
-    RETURN_IF_FAILED(modal);
-    RETURN_IF_FAILED(destroyed);
-    return S_OK;
+    return RunModal(L"DlgAuth", kAuthDialogStyle, nullptr, pRes);
 }
 
 HRESULT AuthDialog::OnInitDialog() {
@@ -153,12 +133,6 @@ HRESULT AuthDialog::OnSize(Lumo::IUixEvent* event) {
     RETURN_IF_FAILED(m_pObj->get_ClientRect(&r));
     RETURN_IF_FAILED(_control.SetRect(r));
     RETURN_IF_FAILED(event->put_Handled(VARIANT_TRUE));
-    return S_OK;
-}
-
-HRESULT AuthDialog::EndDialog(int code) {
-    RETURN_HR_IF_NULL(GD_E_MISSING, m_pObj.Get());
-    RETURN_IF_FAILED(m_pObj->EndModal(code));
     return S_OK;
 }
 

@@ -48,19 +48,19 @@ protected:
     HRESULT OnInitDialog() override;
     HRESULT OnDestroy() override;
     HRESULT OnDefaultEvent(long code, Lumo::IUixEvent* event) override;
+    // A dialog without its browser would stay blank: say why instead.
+    HRESULT ReadyToRun() override { return m_start_result; }
 
 private:
     HRESULT StartBrowser();
     HRESULT RegisterKeyboardFilter();
     HRESULT Navigate();
     HRESULT OnSize(Lumo::IUixEvent* event);
-    HRESULT EndDialog(int code);
     // Unregisters the key filter, unadvises the sink and closes the control;
     // the first failure is returned, the rest still done.
     HRESULT Teardown();
 
     ComPtr<Lumo::IUixDialog> m_dialog;
-    ComPtr<Lumo::ILumoInstance> m_host;
     ComPtr<Lumo::IUixEventSource> m_keyboard_source;
     DWORD m_keyboard_cookie = 0;
     BrowserHost _control;

@@ -313,7 +313,8 @@ HRESULT DriveFileSystem::GetFileInfo(Lumo::IAfsName* name, Lumo::IAfsProgress*, 
     return MakeFileInfo(std::move(own), info);
 }
 
-HRESULT DriveFileSystem::Browse(HWND owner, DWORD, Lumo::IAfsNameList** chosen) {
+// The dialog is owned by the host's main window, whatever window asks.
+HRESULT DriveFileSystem::Browse(HWND, DWORD, Lumo::IAfsNameList** chosen) {
     RETURN_HR_IF_NULL(E_POINTER, chosen);
     *chosen = nullptr;
     Bstr root;
@@ -321,7 +322,7 @@ HRESULT DriveFileSystem::Browse(HWND owner, DWORD, Lumo::IAfsNameList** chosen) 
     ComPtr<Lumo::IAfsName> start;
     RETURN_IF_FAILED(ResolveName(root.Get(), 0, nullptr, nullptr, nullptr, start.Put()));
     ComPtr<Lumo::IAfsName> result;
-    RETURN_IF_FAILED(RunBrowseDialog(owner, Own(start.Get()), &result));
+    RETURN_IF_FAILED(RunBrowseDialog(Own(start.Get()), &result));
     RETURN_HR_IF(GD_E_UNEXPECTED, !result);
     ComPtr<NameList> list;
     RETURN_IF_FAILED(MakeObject(&list));

@@ -483,12 +483,12 @@ HRESULT HostControl::SelectRows(const std::vector<long>& rows) {
     return Notify(Lumo::UIX_Notify_SelChanged);
 }
 
-HRESULT HostControl::ActivateRow(long row) {
+HRESULT HostControl::ActivateRow(long row, DWORD flags) {
     RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_IF_FAILED(SelectRows({row}));
     RETURN_HR_IF_NULL(E_UNEXPECTED, m_callback.Get());
     Lumo::UIX_ListItemId item{row, 0};
-    return m_callback->OnItemActivated(&item, Lumo::UIX_ListActivate_Confirm);
+    return m_callback->OnItemActivated(&item, flags);
 }
 
 std::wstring HostControl::Text() const {

@@ -136,7 +136,8 @@ public:
     HRESULT Type(const std::wstring& text);
     HRESULT Pick(long index);
     HRESULT SelectRows(const std::vector<long>& rows);
-    HRESULT ActivateRow(long row);
+    // A double click by default; other flags stand for a mere activation.
+    HRESULT ActivateRow(long row, DWORD flags = Lumo::UIX_ListActivate_Confirm);
     // State a test reads.
     std::wstring Text() const;
     bool IsEnabled() const;
