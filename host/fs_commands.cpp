@@ -151,6 +151,9 @@ public:
         ULONG read = 0;
         *status = m_handle->Read(m_buffer.data(), std::min<DWORD>(count, Chunk()), &read, nullptr,
                                  nullptr);
+        // A read exactly at the end gives no bytes and the end-of-file code.
+        if (*status == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF))
+            *status = S_FALSE;
         RETURN_IF_FAILED(*status);
         *got = read;
         m_total += read;
@@ -166,8 +169,9 @@ public:
         m_checks.push_back(check);
         return S_OK;
     }
-    // Start to end into the local file; the probed blocks must match.
-    HRESULT ReadAll(LocalFile& local) {
+    // Start to end (the size the handle gave) into the local file; the
+    // probed blocks must match.
+    HRESULT ReadAll(LocalFile& local, LONGLONG size) {
         LONGLONG position = 0;
         for (;;) {
             DWORD got = 0;
@@ -177,7 +181,7 @@ public:
             for (BlockCheck& check : m_checks)
                 check.See(position, m_buffer.data(), got);
             position += got;
-            if (got == 0 || status == S_FALSE)
+            if (got == 0 || status == S_FALSE || position >= size)
                 break;
         }
         for (const BlockCheck& check : m_checks)
@@ -267,7 +271,7 @@ HRESULT GetCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& text,
     Reader reader(handle.Get(), options.chunk);
     if (options.pattern == ReadPattern::Pdf)
         RETURN_IF_FAILED(ProbeLikeViewer(reader, size, options.chunk));
-    RETURN_IF_FAILED(reader.ReadAll(target));
+    RETURN_IF_FAILED(reader.ReadAll(target, size));
 
     std::int64_t transferred = 0;
     if (log.Available())
