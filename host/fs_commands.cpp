@@ -144,10 +144,12 @@ class Reader {
 public:
     Reader(Lumo::IAfsFileHandle* handle, DWORD chunk) : m_handle(handle), m_buffer(chunk) {}
 
-    // One read of up to count bytes at position; *got receives the bytes.
-    HRESULT ReadAt(LONGLONG position, DWORD count, DWORD* got, HRESULT* status) {
+    HRESULT SeekTo(LONGLONG position) {
         LONGLONG now = 0;
-        RETURN_IF_FAILED(m_handle->Seek(position, Lumo::AFS_Seek_Begin, &now));
+        return m_handle->Seek(position, Lumo::AFS_Seek_Begin, &now);
+    }
+    // One read of up to count bytes at the handle's position.
+    HRESULT ReadNext(DWORD count, DWORD* got, HRESULT* status) {
         ULONG read = 0;
         *status = m_handle->Read(m_buffer.data(), std::min<DWORD>(count, Chunk()), &read, nullptr,
                                  nullptr);
@@ -163,20 +165,22 @@ public:
     HRESULT Probe(LONGLONG position, DWORD count) {
         DWORD got = 0;
         HRESULT status = S_OK;
-        RETURN_IF_FAILED(ReadAt(position, count, &got, &status));
+        RETURN_IF_FAILED(SeekTo(position));
+        RETURN_IF_FAILED(ReadNext(count, &got, &status));
         BlockCheck check{position, got};
         check.expected = BlockCheck::Feed(check.seen, m_buffer.data(), got);
         m_checks.push_back(check);
         return S_OK;
     }
-    // Start to end (the size the handle gave) into the local file; the
-    // probed blocks must match.
+    // Start to end (the size the handle gave) in reads one after the other,
+    // into the local file; the probed blocks must match.
     HRESULT ReadAll(LocalFile& local, LONGLONG size) {
         LONGLONG position = 0;
+        RETURN_IF_FAILED(SeekTo(0));
         for (;;) {
             DWORD got = 0;
             HRESULT status = S_OK;
-            RETURN_IF_FAILED(ReadAt(position, Chunk(), &got, &status));
+            RETURN_IF_FAILED(ReadNext(Chunk(), &got, &status));
             RETURN_IF_FAILED(local.Write(m_buffer.data(), got));
             for (BlockCheck& check : m_checks)
                 check.See(position, m_buffer.data(), got);
