@@ -13,13 +13,12 @@ namespace gd {
 class ContentLog {
 public:
     // Notes where the log stands; S_FALSE when no emulator is in use
-    // (DRIVE_EMULATOR_HOST), and then nothing can be counted.
+    // (DRIVE_EMULATOR_HOST), a failure when its log cannot be read.
     HRESULT Mark();
     // The content bytes served for the file id since the mark: ranged media
     // requests count the part of their range within size, a whole media
     // request or an export the whole size.
     HRESULT TransferredSince(const std::wstring& id, std::int64_t size, std::int64_t* bytes) const;
-    bool Available() const { return m_available; }
 
 private:
     bool m_available = false;

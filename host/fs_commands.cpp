@@ -261,7 +261,7 @@ HRESULT GetCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& text,
     RETURN_IF_FAILED(Resolve(fileSystem, text, &name));
     // From here on: a native document's export comes with the size.
     ContentLog log;
-    RETURN_IF_FAILED(log.Mark());
+    bool counted = log.Mark() == S_OK;
     ComPtr<Lumo::IAfsFileHandle> handle;
     RETURN_IF_FAILED(fileSystem->Open(name.Get(), Lumo::AFS_Open_Read | Lumo::AFS_Open_OpenExisting,
                                       nullptr, nullptr, handle.Put()));
@@ -277,12 +277,11 @@ HRESULT GetCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& text,
         RETURN_IF_FAILED(ProbeLikeViewer(reader, size, options.chunk));
     RETURN_IF_FAILED(reader.ReadAll(target, size));
 
+    // Without the emulator's log there is nothing to count from.
     std::int64_t transferred = 0;
-    if (log.Available())
-        RETURN_IF_FAILED(log.TransferredSince(IdOf(nameText), size, &transferred));
+    counted = counted && SUCCEEDED(log.TransferredSince(IdOf(nameText), size, &transferred));
     PrintLine(L"read " + std::to_wstring(reader.Total()) + L" bytes");
-    PrintLine(L"transferred " + (log.Available() ? std::to_wstring(transferred) : L"?") +
-              L" bytes");
+    PrintLine(L"transferred " + (counted ? std::to_wstring(transferred) : L"?") + L" bytes");
     return S_OK;
 }
 

@@ -181,24 +181,32 @@ HRESULT RunCommand(const CommandLine& line, LoadedPlugin& plugin, EmulatedHost& 
     return hr;
 }
 
+// The failure's line goes out at once: the teardown that follows may take
+// the process down with it.
+HRESULT Report(HRESULT hr) {
+    if (FAILED(hr)) {
+        fflush(stdout);
+        fwprintf(stderr, L"error 0x%08lX: %ls\n", static_cast<unsigned long>(hr),
+                 DescribeError(hr).c_str());
+        fflush(stderr);
+    }
+    return hr;
+}
+
 int Run(const CommandLine& line) {
     ComPtr<EmulatedHost> host;
-    HRESULT hr = MakeObject(&host);
+    HRESULT hr = Report(MakeObject(&host));
     if (SUCCEEDED(hr)) {
         LoadedPlugin plugin(host.Get());
         hr = plugin.Load(line.plugin);
         if (SUCCEEDED(hr))
             hr = plugin.Start();
-        if (SUCCEEDED(hr)) {
-            hr = RunCommand(line, plugin, *host.Get());
+        if (SUCCEEDED(Report(hr))) {
+            hr = Report(RunCommand(line, plugin, *host.Get()));
             HRESULT stopped = plugin.Stop();
             if (SUCCEEDED(hr))
-                hr = stopped;
+                hr = Report(stopped);
         }
-    }
-    if (FAILED(hr)) {
-        fwprintf(stderr, L"error 0x%08lX: %ls\n", static_cast<unsigned long>(hr),
-                 DescribeError(hr).c_str());
     }
     return FAILED(hr) ? 1 : 0;
 }

@@ -82,9 +82,10 @@ class LumoHostTest(unittest.TestCase):
         return os.path.join(self.work, name)
 
     def assertFails(self, run, code=None):
-        self.assertEqual(run.code, 1, run.err)
+        said = "exit %d, out %r, err %r" % (run.code, run.out, run.err)
+        self.assertEqual(run.code, 1, said)
         match = ERROR_LINE.match(run.err)
-        self.assertIsNotNone(match, run.err)
+        self.assertIsNotNone(match, said)
         if code is not None:
             self.assertEqual(int(match.group(1), 16), code, run.err)
 
