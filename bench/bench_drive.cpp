@@ -5,12 +5,14 @@
 //   bench_drive range <chunk> <host> <port> <token> <file id> <size>
 //   bench_drive account <chunk> <host> <port> <token> <file id> <size>
 //   bench_drive reference <chunk> <host> <port> <token> <file id> <size>
+//   bench_drive whole <chunk> <host> <port> <token> <file id> <size>
 //   bench_drive upload <chunk> <host> <port> <token> <file id> <size>
 //   bench_drive put <chunk> <host> <port> <token> <session path and query> <size>
 //   bench_drive list 0 <host> <port> <token> <folder id> 0
 // "range" reads with the token as it is; "account" reads through a signed-in
 // account, whose every request is preceded by the token check; "reference"
-// and "put" are plain WinINet on one connection.
+// and "put" are plain WinINet on one connection; "whole" is plain WinINet
+// reading the file in one request, in chunk-sized calls.
 // The emulator override must name host:port (DRIVE_EMULATOR_HOST).
 #include "auth/client_credentials.h"
 #include "driveapi/account_requests.h"
@@ -86,8 +88,9 @@ Outcome ReadThroughReader(const Args& args, const gd::RequestRunner& runner,
     return outcome;
 }
 
-// Plain WinINet asking the same ranges on one kept connection.
-Outcome ReadReference(const Args& args) {
+// Plain WinINet on one kept connection: ranges of span bytes each, read in
+// chunk-sized calls.
+Outcome ReadReference(const Args& args, long long span) {
     Outcome outcome;
     HINTERNET session = InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     HINTERNET connection = InternetConnectW(session, args.host.c_str(), args.port, nullptr, nullptr,
@@ -96,7 +99,7 @@ Outcome ReadReference(const Args& args) {
     std::wstring authorization = L"Authorization: Bearer " + args.token + L"\r\n";
     std::vector<BYTE> buffer(args.chunk);
     while (outcome.amount < args.size) {
-        long long last = std::min(outcome.amount + args.chunk, args.size) - 1;
+        long long last = std::min(outcome.amount + span, args.size) - 1;
         std::wstring headers = authorization + L"Range: bytes=" + std::to_wstring(outcome.amount) +
                                L"-" + std::to_wstring(last) + L"\r\n";
         HINTERNET request = HttpOpenRequestW(connection, L"GET", object.c_str(), L"HTTP/1.1",
@@ -108,16 +111,21 @@ Outcome ReadReference(const Args& args) {
             InternetCloseHandle(request);
             break;
         }
-        DWORD total = 0, read = 0;
-        while (total < args.chunk &&
-               InternetReadFile(request, buffer.data() + total, args.chunk - total, &read) &&
-               read != 0)
-            total += read;
+        long long before = outcome.amount;
+        while (outcome.amount <= last) {
+            DWORD total = 0, read = 0;
+            while (total < args.chunk &&
+                   InternetReadFile(request, buffer.data() + total, args.chunk - total, &read) &&
+                   read != 0)
+                total += read;
+            if (total == 0)
+                break;
+            outcome.intact = outcome.intact && ChunkIntact(buffer.data(), total, outcome.amount);
+            outcome.amount += total;
+        }
         InternetCloseHandle(request);
-        if (total == 0)
+        if (outcome.amount == before)
             break;
-        outcome.intact = outcome.intact && ChunkIntact(buffer.data(), total, outcome.amount);
-        outcome.amount += total;
     }
     InternetCloseHandle(connection);
     InternetCloseHandle(session);
@@ -219,7 +227,7 @@ Outcome List(const Args& args) {
 int main(int argc, char** argv) {
     if (argc != 8) {
         std::fprintf(stderr,
-                     "usage: bench_drive <range|account|reference|upload|put|list> <chunk> <host> "
+                     "usage: bench_drive <range|account|reference|whole|upload|put|list> <chunk> <host> "
                      "<port> <token> <id> <size>\n");
         return 2;
     }
@@ -240,7 +248,9 @@ int main(int argc, char** argv) {
     else if (args.mode == "account")
         outcome = ReadThroughReader(args, SignedInRunner(args), 2);
     else if (args.mode == "reference")
-        outcome = ReadReference(args);
+        outcome = ReadReference(args, args.chunk);
+    else if (args.mode == "whole")
+        outcome = ReadReference(args, args.size);
     else if (args.mode == "upload")
         outcome = Upload(args);
     else if (args.mode == "put")

@@ -13,35 +13,17 @@ bytes=${BENCH_BYTES:-268435456}
 runs=${BENCH_RUNS:-3}
 source "$root/scripts/setup.sh"
 
-gd_bench_start "$build" bench_drive "$build/bench-drive-emulator"
+gd_bench_start "$build" "$build/bench-drive-emulator" bench_drive
 export DRIVE_EMULATOR_HOST=$address
 
-control() { # method path [json]
-  curl -s --noproxy '*' -X "$1" "http://$address$2" ${3:+-d "$3"}
-}
-member() { /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)[sys.argv[1]])' "$1"; }
-token=$(control POST /_emu/tokens '{"issue": {}}' | member access_token)
-file=$(control POST /_emu/files "{\"title\": \"bench.bin\", \"size\": $bytes}" | member id)
-folder=$(control POST /_emu/folders '{"title": "Many", "count": 10000}' | member id)
+token=$(gd_control POST /_emu/tokens '{"issue": {}}' | gd_member access_token)
+file=$(gd_control POST /_emu/files "{\"title\": \"bench.bin\", \"size\": $bytes}" | gd_member id)
+folder=$(gd_control POST /_emu/folders '{"title": "Many", "count": 10000}' | gd_member id)
 
-# A resumable upload session for a file: the path and query of its URL.
-session() { # file id
-  curl -s --noproxy '*' -o /dev/null -D - -X PUT -H "Authorization: Bearer $token" \
-    -H "Content-Length: 0" -H "X-Upload-Content-Length: $bytes" \
-    "http://$address/upload/drive/v2/files/$1?uploadType=resumable" |
-    tr -d '\r' | awk 'tolower($1) == "location:" {print $2}' | sed "s|^http://$address||"
-}
+session() { gd_upload_session "$token" "$1" "$bytes"; }
 
 # The content curl sends: the same pattern the plug-in's writer sends.
-/usr/bin/python3 - "$work/pattern.bin" "$bytes" <<'PY'
-import sys
-block = bytes(range(251)) * 4096
-with open(sys.argv[1], "wb") as out:
-    left = int(sys.argv[2])
-    while left > 0:
-        out.write(block[:left])
-        left -= len(block)
-PY
+gd_pattern_file "$work/pattern.bin" "$bytes"
 
 curl_put() { # file id
   local url="http://$address$(session "$1")"
@@ -65,15 +47,15 @@ for ((n = 0; n < runs; n++)); do
     run account "$chunk" "$file" "$bytes"
     run reference "$chunk" "$file" "$bytes"
   done
-  control POST /_emu/reset >/dev/null # drops the request log the reads filled
-  token=$(control POST /_emu/tokens '{"issue": {}}' | member access_token)
-  file=$(control POST /_emu/files "{\"title\": \"bench.bin\", \"size\": $bytes}" | member id)
-  folder=$(control POST /_emu/folders '{"title": "Many", "count": 10000}' | member id)
+  gd_control POST /_emu/reset >/dev/null # drops the request log the reads filled
+  token=$(gd_control POST /_emu/tokens '{"issue": {}}' | gd_member access_token)
+  file=$(gd_control POST /_emu/files "{\"title\": \"bench.bin\", \"size\": $bytes}" | gd_member id)
+  folder=$(gd_control POST /_emu/folders '{"title": "Many", "count": 10000}' | gd_member id)
   run upload 1048576 "$file" "$bytes"
-  [ "$(control GET "/_emu/files/$file/content-sha256" | member length)" = "$bytes" ]
+  [ "$(gd_control GET "/_emu/files/$file/content-sha256" | gd_member length)" = "$bytes" ]
   run put 1048576 "$(session "$file")" "$bytes"
   curl_put "$file"
-  [ "$(control GET "/_emu/files/$file/content-sha256" | member length)" = "$bytes" ]
+  [ "$(gd_control GET "/_emu/files/$file/content-sha256" | gd_member length)" = "$bytes" ]
   run list 0 "$folder" 0
 done
 

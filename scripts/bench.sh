@@ -15,7 +15,7 @@ bytes=${BENCH_BYTES:-268435456}
 runs=${BENCH_RUNS:-3}
 source "$root/scripts/setup.sh"
 
-gd_bench_start "$build" bench_read "$build/bench-emulator"
+gd_bench_start "$build" "$build/bench-emulator" bench_read
 url="http://$address/_test/bytes/$bytes"
 
 : >"$work/results"

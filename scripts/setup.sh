@@ -79,16 +79,48 @@ gd_stop_emulator() {
     --state "$GD_EMULATOR_STATE_DIR" >/dev/null 2>&1 || true
 }
 
-# A benchmark's start: builds its target, makes a work folder (GD_WORK_DIR)
+# A benchmark's start: builds its targets, makes a work folder (GD_WORK_DIR)
 # and starts the emulator; sets work, address, host and port.
-gd_bench_start() { # build-dir target emulator-state-dir
-  gd_prepare "$1" "$2"
+gd_bench_start() { # build-dir emulator-state-dir target...
+  local build=$1 state=$2
+  shift 2
+  gd_prepare "$build" "$@"
   GD_WORK_DIR=$(mktemp -d)
   work=$GD_WORK_DIR
-  gd_start_emulator "$3"
+  gd_start_emulator "$state"
   address=$GD_EMULATOR_ADDRESS
   host=${address%:*}
   port=${address#*:}
+}
+
+# The emulator's control interface (after gd_bench_start).
+gd_control() { # method path [json]
+  curl -s --noproxy '*' -X "$1" "http://$address$2" ${3:+-d "$3"}
+}
+# One member of the JSON object on standard input.
+gd_member() { /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)[sys.argv[1]])' "$1"; }
+
+# A resumable upload session for a file of the given size: the path and
+# query of its URL.
+gd_upload_session() { # token file-id size
+  curl -s --noproxy '*' -o /dev/null -D - -X PUT -H "Authorization: Bearer $1" \
+    -H "Content-Length: 0" -H "X-Upload-Content-Length: $3" \
+    "http://$address/upload/drive/v2/files/$2?uploadType=resumable" |
+    tr -d '\r' | awk 'tolower($1) == "location:" {print $2}' | sed "s|^http://$address||"
+}
+
+# A local file of the emulator's pattern (byte i is i % 251), the bytes the
+# benchmarks' writers send.
+gd_pattern_file() { # path size
+  /usr/bin/python3 - "$1" "$2" <<'PY'
+import sys
+block = bytes(range(251)) * 4096
+with open(sys.argv[1], "wb") as out:
+    left = int(sys.argv[2])
+    while left > 0:
+        out.write(block[:left])
+        left -= len(block)
+PY
 }
 
 # Stops the emulator, removes GD_WORK_DIR and stops Wine: every script's exit.

@@ -1,0 +1,321 @@
+#include "host/fs_commands.h"
+
+#include "errors/check.h"
+#include "host/content_log.h"
+#include "http/encoding.h"
+#include "plugin/com_ptr.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace gd {
+namespace {
+
+constexpr DWORD kPutPiece = 1024 * 1024;
+constexpr LONGLONG kPdfTail = 1024;
+constexpr int kPdfBlocks = 32;
+
+class LocalFile {
+public:
+    LocalFile() = default;
+    ~LocalFile() {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+    }
+    LocalFile(const LocalFile&) = delete;
+    LocalFile& operator=(const LocalFile&) = delete;
+
+    HRESULT Open(const std::wstring& path, bool write) {
+        m_handle = CreateFileW(
+            path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, write ? 0 : FILE_SHARE_READ,
+            nullptr, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), m_handle == INVALID_HANDLE_VALUE);
+        return S_OK;
+    }
+    HRESULT Size(LONGLONG* size) {
+        LARGE_INTEGER value{};
+        RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), !GetFileSizeEx(m_handle, &value));
+        *size = value.QuadPart;
+        return S_OK;
+    }
+    HRESULT Read(void* buffer, DWORD count, DWORD* read) {
+        RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()),
+                     !ReadFile(m_handle, buffer, count, read, nullptr));
+        return S_OK;
+    }
+    HRESULT Write(const void* data, DWORD count) {
+        DWORD written = 0;
+        RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()),
+                     !WriteFile(m_handle, data, count, &written, nullptr));
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), written != count);
+        return S_OK;
+    }
+
+private:
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
+// Lines go out as UTF-8, whatever the console's code page.
+void PrintLine(const std::wstring& line) {
+    std::string text = ToUtf8(line);
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+std::wstring IsoTime(LONGLONG value) {
+    ULARGE_INTEGER parts;
+    parts.QuadPart = static_cast<ULONGLONG>(value);
+    FILETIME time{parts.LowPart, parts.HighPart};
+    SYSTEMTIME utc{};
+    if (!FileTimeToSystemTime(&time, &utc))
+        return L"?";
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay,
+             utc.wHour, utc.wMinute, utc.wSecond);
+    return text;
+}
+
+HRESULT Resolve(Lumo::IAfsFileSystem* fileSystem, const std::wstring& text,
+                ComPtr<Lumo::IAfsName>* name) {
+    Bstr value;
+    RETURN_IF_FAILED(value.Assign(text.c_str()));
+    return fileSystem->ResolveName(value.Get(), 0, nullptr, nullptr, nullptr, name->Put());
+}
+
+HRESULT NameText(Lumo::IAfsFileSystem* fileSystem, Lumo::IAfsName* name, std::wstring* text) {
+    Bstr value;
+    RETURN_IF_FAILED(fileSystem->NameToText(name, 0, value.Put()));
+    *text = value.Text();
+    return S_OK;
+}
+
+struct Facts {
+    std::wstring title;
+    DWORD attributes = 0;
+    LONGLONG size = 0;
+    LONGLONG created = 0;
+    LONGLONG modified = 0;
+    std::wstring text;
+};
+
+HRESULT ReadFacts(Lumo::IAfsFileSystem* fileSystem, Lumo::IAfsFileInfo* info, Facts* facts) {
+    Bstr title;
+    RETURN_IF_FAILED(info->get_Title(title.Put()));
+    facts->title = title.Text();
+    RETURN_IF_FAILED(info->get_Attributes(&facts->attributes));
+    RETURN_IF_FAILED(info->get_Size(&facts->size));
+    RETURN_IF_FAILED(info->get_CreationTime(&facts->created));
+    RETURN_IF_FAILED(info->get_LastWriteTime(&facts->modified));
+    ComPtr<Lumo::IAfsName> name;
+    RETURN_IF_FAILED(info->get_Name(name.Put()));
+    return NameText(fileSystem, name.Get(), &facts->text);
+}
+
+// The id in a file's name text ("...open?id=ID"); empty when it has none.
+std::wstring IdOf(const std::wstring& text) {
+    std::size_t at = text.rfind(L"id=");
+    return at == std::wstring::npos ? std::wstring()
+                                    : text.substr(at + 3, text.find(L'&', at) - at - 3);
+}
+
+// FNV-1a, fed in order, so that a block can be checked piece by piece.
+struct BlockCheck {
+    LONGLONG position = 0;
+    LONGLONG length = 0;
+    std::uint64_t expected = 0;
+    std::uint64_t seen = 0xCBF29CE484222325ull;
+
+    static std::uint64_t Feed(std::uint64_t hash, const BYTE* data, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i)
+            hash = (hash ^ data[i]) * 0x100000001B3ull;
+        return hash;
+    }
+    // Feeds the part of [at, at + count) that overlaps the block.
+    void See(LONGLONG at, const BYTE* data, DWORD count) {
+        LONGLONG from = std::max(at, position), to = std::min(at + count, position + length);
+        if (from < to)
+            seen = Feed(seen, data + (from - at), static_cast<std::size_t>(to - from));
+    }
+};
+
+class Reader {
+public:
+    Reader(Lumo::IAfsFileHandle* handle, DWORD chunk) : m_handle(handle), m_buffer(chunk) {}
+
+    HRESULT SeekTo(LONGLONG position) {
+        LONGLONG now = 0;
+        return m_handle->Seek(position, Lumo::AFS_Seek_Begin, &now);
+    }
+    // One read of up to count bytes at the handle's position.
+    HRESULT ReadNext(DWORD count, DWORD* got, HRESULT* status) {
+        ULONG read = 0;
+        *status = m_handle->Read(m_buffer.data(), std::min<DWORD>(count, Chunk()), &read, nullptr,
+                                 nullptr);
+        // A read exactly at the end gives no bytes and the end-of-file code.
+        if (*status == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF))
+            *status = S_FALSE;
+        RETURN_IF_FAILED(*status);
+        *got = read;
+        m_total += read;
+        return S_OK;
+    }
+    // Reads a block as a viewer would and notes its hash for the later pass.
+    HRESULT Probe(LONGLONG position, DWORD count) {
+        DWORD got = 0;
+        HRESULT status = S_OK;
+        RETURN_IF_FAILED(SeekTo(position));
+        RETURN_IF_FAILED(ReadNext(count, &got, &status));
+        BlockCheck check{position, got};
+        check.expected = BlockCheck::Feed(check.seen, m_buffer.data(), got);
+        m_checks.push_back(check);
+        return S_OK;
+    }
+    // Start to end (the size the handle gave) in reads one after the other,
+    // into the local file; the probed blocks must match.
+    HRESULT ReadAll(LocalFile& local, LONGLONG size) {
+        LONGLONG position = 0;
+        RETURN_IF_FAILED(SeekTo(0));
+        for (;;) {
+            DWORD got = 0;
+            HRESULT status = S_OK;
+            RETURN_IF_FAILED(ReadNext(Chunk(), &got, &status));
+            RETURN_IF_FAILED(local.Write(m_buffer.data(), got));
+            for (BlockCheck& check : m_checks)
+                check.See(position, m_buffer.data(), got);
+            position += got;
+            if (got == 0 || status == S_FALSE || position >= size)
+                break;
+        }
+        for (const BlockCheck& check : m_checks)
+            RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_CRC), check.seen != check.expected);
+        return S_OK;
+    }
+    std::int64_t Total() const { return m_total; }
+
+private:
+    DWORD Chunk() const { return static_cast<DWORD>(m_buffer.size()); }
+
+    Lumo::IAfsFileHandle* m_handle;
+    std::vector<BYTE> m_buffer;
+    std::vector<BlockCheck> m_checks;
+    std::int64_t m_total = 0;
+};
+
+// The viewer's opening reads: the last kilobyte, then blocks at positions a
+// fixed sequence spreads over the file.
+HRESULT ProbeLikeViewer(Reader& reader, LONGLONG size, DWORD chunk) {
+    RETURN_IF_FAILED(reader.Probe(std::max<LONGLONG>(0, size - kPdfTail), kPdfTail));
+    std::uint64_t state = 0x2545F4914F6CDD1Dull;
+    for (int i = 0; i < kPdfBlocks && size > 0; ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        RETURN_IF_FAILED(reader.Probe(static_cast<LONGLONG>((state >> 11) % size), chunk));
+    }
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT ListCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& text) {
+    ComPtr<Lumo::IAfsName> folder;
+    RETURN_IF_FAILED(Resolve(fileSystem, text, &folder));
+    ComPtr<Lumo::IAfsEnumFolder> children;
+    RETURN_IF_FAILED(fileSystem->EnumFolder(folder.Get(), nullptr, nullptr, children.Put()));
+    for (;;) {
+        ComPtr<Lumo::IAfsFileInfo> item;
+        HRESULT hr = children->Next(item.Put());
+        RETURN_IF_FAILED(hr);
+        if (hr != S_OK || !item)
+            return S_OK;
+        Facts facts;
+        RETURN_IF_FAILED(ReadFacts(fileSystem, item.Get(), &facts));
+        bool isFolder = (facts.attributes & Lumo::AFS_Attribute_Folder) != 0;
+        PrintLine(std::wstring(isFolder ? L"D" : L"F") + L"\t" + facts.title + L"\t" +
+                  std::to_wstring(facts.size) + L"\t" + IsoTime(facts.modified) + L"\t" +
+                  facts.text);
+    }
+}
+
+HRESULT StatCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& text) {
+    ComPtr<Lumo::IAfsName> name;
+    RETURN_IF_FAILED(Resolve(fileSystem, text, &name));
+    ComPtr<Lumo::IAfsFileInfo> info;
+    RETURN_IF_FAILED(fileSystem->GetFileInfo(name.Get(), nullptr, nullptr, info.Put()));
+    Facts facts;
+    RETURN_IF_FAILED(ReadFacts(fileSystem, info.Get(), &facts));
+    wchar_t attributes[16];
+    swprintf(attributes, 16, L"0x%08lX", static_cast<unsigned long>(facts.attributes));
+    PrintLine(L"title: " + facts.title);
+    PrintLine(std::wstring(L"attributes: ") + attributes);
+    PrintLine(L"size: " + std::to_wstring(facts.size));
+    PrintLine(L"created: " + IsoTime(facts.created));
+    PrintLine(L"modified: " + IsoTime(facts.modified));
+    PrintLine(L"name: " + facts.text);
+    return S_OK;
+}
+
+HRESULT GetCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& text,
+                   const std::wstring& local, const GetOptions& options) {
+    ComPtr<Lumo::IAfsName> name;
+    RETURN_IF_FAILED(Resolve(fileSystem, text, &name));
+    // From here on: a native document's export comes with the size.
+    ContentLog log;
+    bool counted = log.Mark() == S_OK;
+    ComPtr<Lumo::IAfsFileHandle> handle;
+    RETURN_IF_FAILED(fileSystem->Open(name.Get(), Lumo::AFS_Open_Read | Lumo::AFS_Open_OpenExisting,
+                                      nullptr, nullptr, handle.Put()));
+    LONGLONG size = 0;
+    RETURN_IF_FAILED(handle->GetSize(&size, nullptr, nullptr));
+    std::wstring nameText;
+    RETURN_IF_FAILED(NameText(fileSystem, name.Get(), &nameText));
+    LocalFile target;
+    RETURN_IF_FAILED(target.Open(local, true));
+
+    Reader reader(handle.Get(), options.chunk);
+    if (options.pattern == ReadPattern::Pdf)
+        RETURN_IF_FAILED(ProbeLikeViewer(reader, size, options.chunk));
+    RETURN_IF_FAILED(reader.ReadAll(target, size));
+
+    // Without the emulator's log there is nothing to count from.
+    std::int64_t transferred = 0;
+    counted = counted && SUCCEEDED(log.TransferredSince(IdOf(nameText), size, &transferred));
+    PrintLine(L"read " + std::to_wstring(reader.Total()) + L" bytes");
+    PrintLine(L"transferred " + (counted ? std::to_wstring(transferred) : L"?") + L" bytes");
+    return S_OK;
+}
+
+HRESULT PutCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& local,
+                   const std::wstring& text, bool overwrite) {
+    LocalFile source;
+    RETURN_IF_FAILED(source.Open(local, false));
+    LONGLONG size = 0;
+    RETURN_IF_FAILED(source.Size(&size));
+    ComPtr<Lumo::IAfsName> name;
+    RETURN_IF_FAILED(Resolve(fileSystem, text, &name));
+    DWORD flags =
+        Lumo::AFS_Open_Write | (overwrite ? Lumo::AFS_Open_OpenExisting : Lumo::AFS_Open_CreateNew);
+    ComPtr<Lumo::IAfsFileHandle> handle;
+    RETURN_IF_FAILED(fileSystem->Open(name.Get(), flags, nullptr, nullptr, handle.Put()));
+    RETURN_IF_FAILED(handle->SetSize(size, nullptr, nullptr));
+    RETURN_IF_FAILED(handle->BeginWrite(nullptr, nullptr));
+    std::vector<BYTE> piece(kPutPiece);
+    for (;;) {
+        DWORD got = 0;
+        RETURN_IF_FAILED(source.Read(piece.data(), kPutPiece, &got));
+        if (got == 0)
+            break;
+        ULONG written = 0;
+        RETURN_IF_FAILED(handle->Write(piece.data(), got, &written, nullptr, nullptr));
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), written != got);
+    }
+    RETURN_IF_FAILED(handle->Commit(nullptr, nullptr));
+    ComPtr<Lumo::IAfsName> written;
+    RETURN_IF_FAILED(handle->get_Name(written.Put()));
+    std::wstring writtenText;
+    RETURN_IF_FAILED(NameText(fileSystem, written.Get(), &writtenText));
+    PrintLine(writtenText);
+    return S_OK;
+}
+
+} // namespace gd
