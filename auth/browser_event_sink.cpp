@@ -8,6 +8,7 @@
 #include <exdispid.h>
 #include <mshtml.h>
 #include <ocidl.h>
+#include <urlmon.h>
 #include <wininet.h>
 
 #include <utility>
@@ -23,27 +24,35 @@ bool ContainsIgnoringCase(std::wstring_view text, std::wstring_view word) {
     return false;
 }
 
-struct HostAndPort {
+struct Origin {
+    INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
     std::wstring_view host;
     INTERNET_PORT port = 0;
 };
 
-bool CrackHost(std::wstring_view url, HostAndPort& out) {
+bool CrackOrigin(std::wstring_view url, Origin& out) {
     URL_COMPONENTSW parts{};
     parts.dwStructSize = sizeof(parts);
     parts.dwHostNameLength = 1; // ask for a pointer into url
     if (!InternetCrackUrlW(url.data(), static_cast<DWORD>(url.size()), 0, &parts) ||
         parts.lpszHostName == nullptr || parts.dwHostNameLength == 0)
         return false;
+    out.scheme = parts.nScheme;
     out.host = std::wstring_view(parts.lpszHostName, parts.dwHostNameLength);
     out.port = parts.nPort;
     return true;
 }
 
+// A VARIANT argument as the browser passes it, by reference or not.
+const VARIANT* Dereferenced(const VARIANT* value) {
+    while (value != nullptr && V_VT(value) == (VT_BYREF | VT_VARIANT))
+        value = V_VARIANTREF(value);
+    return value;
+}
+
 // The URL argument of DocumentComplete: a BSTR, usually by reference.
 std::wstring_view UrlArgument(const VARIANT* url) {
-    while (url != nullptr && V_VT(url) == (VT_BYREF | VT_VARIANT))
-        url = V_VARIANTREF(url);
+    url = Dereferenced(url);
     if (url == nullptr || V_VT(url) != VT_BSTR || V_BSTR(url) == nullptr)
         return {};
     return std::wstring_view(V_BSTR(url), SysStringLen(V_BSTR(url)));
@@ -86,9 +95,31 @@ TitleVerdict JudgeTitle(std::wstring_view title) {
 
 bool IsAuthorizationAddress(std::wstring_view url) {
     std::wstring authorization = AuthorizationEndpointUrl();
-    HostAndPort expected, actual;
-    return CrackHost(authorization, expected) && CrackHost(url, actual) &&
-           actual.port == expected.port && EqualsIgnoringCase(actual.host, expected.host);
+    Origin expected, actual;
+    return CrackOrigin(authorization, expected) && CrackOrigin(url, actual) &&
+           actual.scheme == expected.scheme && actual.port == expected.port &&
+           EqualsIgnoringCase(actual.host, expected.host);
+}
+
+HRESULT CertificateFailure(LONG status) {
+    DWORD error = static_cast<DWORD>(status);
+    if (status == INET_E_INVALID_CERTIFICATE)
+        error = ERROR_INTERNET_SEC_INVALID_CERT;
+    else if (status < 0 && HRESULT_FACILITY(status) == FACILITY_WIN32)
+        error = HRESULT_CODE(status);
+    switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+        return MakeWin32Failure(error);
+    default:
+        return S_OK;
+    }
 }
 
 bool IsSameObject(IUnknown* a, IUnknown* b) {
@@ -149,11 +180,30 @@ HRESULT BrowserEventSink::Decide(std::wstring_view url, std::wstring_view title)
         return S_OK;
     if (verdict == TitleVerdict::Approved)
         ExtractTitleParam(title.data(), title.size(), L"code", 4, m_code);
+    return End(m_code.empty() ? kSignInDenied : kSignInApproved);
+}
+
+HRESULT BrowserEventSink::End(int code) {
     m_done = true;
     if (m_endDialog)
-        RETURN_IF_FAILED(
-            m_endDialog(verdict == TitleVerdict::Approved ? kSignInApproved : kSignInDenied));
+        RETURN_IF_FAILED(m_endDialog(code));
     return S_OK;
+}
+
+// NavigateError(pDisp, URL, Frame, StatusCode, Cancel): a refused certificate
+// ends the sign-in, whichever page or frame met it, and stops the navigation.
+HRESULT BrowserEventSink::OnNavigateError(const VARIANT* status, VARIANT* cancel) {
+    status = Dereferenced(status);
+    if (m_done || status == nullptr || V_VT(status) != VT_I4)
+        return S_OK;
+    HRESULT failure = CertificateFailure(V_I4(status));
+    if (SUCCEEDED(failure))
+        return S_OK;
+    if (cancel != nullptr && V_VT(cancel) == (VT_BYREF | VT_BOOL) && V_BOOLREF(cancel) != nullptr)
+        *V_BOOLREF(cancel) = VARIANT_TRUE;
+    m_code.clear();
+    m_failure = failure;
+    return End(kSignInFailed);
 }
 
 HRESULT BrowserEventSink::OnDocumentComplete(IDispatch* source, const VARIANT* url) {
@@ -205,9 +255,17 @@ HRESULT STDMETHODCALLTYPE BrowserEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UIN
 HRESULT STDMETHODCALLTYPE BrowserEventSink::Invoke(DISPID id, REFIID, LCID, WORD,
                                                    DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                                                    UINT*) {
-    // Arguments arrive last first: (pDisp, URL) is rgvarg[1], rgvarg[0].
-    if (id != DISPID_DOCUMENTCOMPLETE || params == nullptr || params->cArgs < 2 ||
-        params->rgvarg == nullptr)
+    return RunGuarded([&] { return Dispatch(id, params); });
+}
+
+// Arguments arrive last first: DocumentComplete's (pDisp, URL) are rgvarg[1]
+// and rgvarg[0], NavigateError's StatusCode and Cancel rgvarg[1] and [0].
+HRESULT BrowserEventSink::Dispatch(DISPID id, DISPPARAMS* params) {
+    if (params == nullptr || params->rgvarg == nullptr)
+        return S_OK;
+    if (id == DISPID_NAVIGATEERROR && params->cArgs >= 5)
+        return OnNavigateError(&params->rgvarg[1], &params->rgvarg[0]);
+    if (id != DISPID_DOCUMENTCOMPLETE || params->cArgs < 2)
         return S_OK;
     const VARIANT& source = params->rgvarg[1];
     IDispatch* dispatch = nullptr;

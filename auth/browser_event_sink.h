@@ -1,6 +1,7 @@
 // Watches the sign-in browser's DWebBrowserEvents2 and decides, from the
 // title of a completed top-level page on the authorization host, whether the
-// user approved ("Success code=...") or refused ("Denied ...").
+// user approved ("Success code=...") or refused ("Denied ..."). A certificate
+// error in any navigation ends the sign-in as a failure.
 #pragma once
 
 #include <windows.h>
@@ -25,9 +26,16 @@ enum class TitleVerdict { None, Approved, Denied };
 // "Success" or "Denied" anywhere in the title, case-insensitive.
 TitleVerdict JudgeTitle(std::wstring_view title);
 
-// True when the address's host and port are the authorization endpoint's (or
-// the emulator's under the override): no other page may end the sign-in.
+// True when the address's scheme, host and port are the authorization
+// endpoint's (https, or the emulator's http under the override): no other
+// page may end the sign-in.
 bool IsAuthorizationAddress(std::wstring_view url);
+
+// The failure of a NavigateError status that says the server's certificate
+// was refused (INET_E_INVALID_CERTIFICATE, a WinINet certificate error as it
+// stands or as an HRESULT): 0x83FF0000 | the WinINet error. S_OK for any
+// other status.
+HRESULT CertificateFailure(LONG status);
 
 // Same COM object, by IUnknown identity (a frame's IDispatch is not the
 // browser's even when both are browsers).
@@ -36,6 +44,7 @@ bool IsSameObject(IUnknown* a, IUnknown* b);
 // Dialog end codes.
 inline constexpr int kSignInApproved = 1;
 inline constexpr int kSignInDenied = 2;
+inline constexpr int kSignInFailed = 3;
 
 class BrowserEventSink : public IDispatch {
 public:
@@ -51,12 +60,17 @@ public:
     HRESULT Unadvise();
 
     // A completed top-level document at url with the given title; the first
-    // decisive one is final. A failure to end the dialog is returned.
+    // decisive one is final. "Success" without a code is a refusal. A
+    // failure to end the dialog is returned.
     HRESULT Decide(std::wstring_view url, std::wstring_view title);
 
     bool Advised() const { return _web_browser.Get() != nullptr; }
     bool Done() const { return m_done; }
+    // An approving page with its code decided; nothing else approves.
+    bool Approved() const { return m_done && SUCCEEDED(m_failure) && !m_code.empty(); }
     const std::wstring& Code() const { return m_code; }
+    // Why the browser could not show the pages (a certificate), or S_OK.
+    HRESULT Failure() const { return m_failure; }
 
     // The dialog owns the sink: no counting.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -69,7 +83,10 @@ public:
                                      EXCEPINFO*, UINT*) override;
 
 private:
+    HRESULT Dispatch(DISPID id, DISPPARAMS* params);
     HRESULT OnDocumentComplete(IDispatch* source, const VARIANT* url);
+    HRESULT OnNavigateError(const VARIANT* status, VARIANT* cancel);
+    HRESULT End(int code);
     HRESULT FindConnectionPoint(IWebBrowser2* webBrowser, ComPtr<IConnectionPoint>* point);
 
     ComPtr<IWebBrowser2> _web_browser;
@@ -77,6 +94,7 @@ private:
     EndDialog m_endDialog;
     bool m_done = false;
     std::wstring m_code;
+    HRESULT m_failure = S_OK;
 };
 
 } // namespace gd

@@ -3,6 +3,8 @@
 #include "errors/check.h"
 #include "errors/codes.h"
 
+#include <utility>
+
 namespace gd {
 namespace {
 
@@ -79,6 +81,8 @@ void BrowserHost::Close() {
     _ole_in_place_object.Reset();
     _web_browser2.Reset();
     if (_ole_object) {
+        if (std::exchange(m_running_locked, false))
+            LOG_IF_FAILED(OleLockRunning(_ole_object.Get(), FALSE, FALSE));
         _ole_object->Close(OLECLOSE_NOSAVE);
         _ole_object->SetClientSite(nullptr);
         _ole_object.Reset();
@@ -109,7 +113,10 @@ HRESULT BrowserHost::GetWindow(HWND* window) {
 
 HRESULT BrowserHost::OnInPlaceActivate() {
     RETURN_HR_IF_NULL(E_UNEXPECTED, _ole_object.Get());
-    RETURN_HR_IF(E_UNEXPECTED, !SUCCEEDED(OleLockRunning(_ole_object.Get(), TRUE, FALSE)));
+    if (!m_running_locked) {
+        RETURN_HR_IF(E_UNEXPECTED, !SUCCEEDED(OleLockRunning(_ole_object.Get(), TRUE, FALSE)));
+        m_running_locked = true;
+    }
     RETURN_HR_IF(E_UNEXPECTED, !SUCCEEDED(_ole_object.As(&_ole_in_place_object)));
     RETURN_HR_IF(E_UNEXPECTED, !SUCCEEDED(_ole_in_place_object->SetObjectRects(&_rect, &_rect)));
     return S_OK;

@@ -25,7 +25,8 @@ public:
     HRESULT SetRect(const RECT& rect);
     // The control's window, or null before Create and after Close.
     HWND GetControl() const;
-    // Deactivates and closes the control and lets it go; Create may follow.
+    // Deactivates the control, gives back its running lock, closes it and
+    // lets it go; Create may follow.
     void Close();
 
     IWebBrowser2* WebBrowser() const { return _web_browser2.Get(); }
@@ -100,6 +101,8 @@ private:
     RECT _rect{};
     HWND _parent_window = nullptr;
     HRESULT m_ole_initialized = E_FAIL;
+    // In-place activation locks the control running; Close unlocks it.
+    bool m_running_locked = false;
 };
 
 } // namespace gd

@@ -152,7 +152,8 @@ HRESULT SignInTask::ShowConsent() {
     RETURN_IF_FAILED(BuildAuthorizationUrl(AuthorizationEndpointUrl(), m_client_id, m_scopes, url));
     long end_code = 0;
     RETURN_IF_FAILED(dialog->Show(url.c_str(), &end_code));
-    RETURN_HR_IF(GD_E_CANCELLED, end_code != kSignInApproved);
+    RETURN_IF_FAILED(dialog->Failure());
+    RETURN_HR_IF(GD_E_CANCELLED, end_code != kSignInApproved || !dialog->Approved());
     m_code = dialog->Code();
     return S_OK;
 }

@@ -38,11 +38,16 @@ public:
     ~AuthDialog() override;
 
     // Shows the consent page at i_url until the dialog ends; *pRes gets the
-    // end code (kSignInApproved, kSignInDenied, or the host's close code).
-    // S_FALSE when the host made no dialog.
+    // end code (kSignInApproved, kSignInDenied, kSignInFailed, or whatever
+    // else ended the modal loop). S_FALSE when the host made no dialog.
     HRESULT Show(const wchar_t* i_url, long* pRes);
+    // True only when an approving page with a code ended the dialog; an end
+    // code alone proves nothing, anyone can end the loop with it.
+    bool Approved() const { return m_sink.Approved(); }
     // The authorization code of an approving page.
     const std::wstring& Code() const { return m_sink.Code(); }
+    // A certificate the browser refused, or S_OK.
+    HRESULT Failure() const { return m_sink.Failure(); }
 
 protected:
     HRESULT OnInitDialog() override;
@@ -93,7 +98,9 @@ private:
 };
 
 // Runs a SignInTask on the host's UI thread and waits for it. GD_E_MISSING
-// without a host, GD_E_CANCELLED when the user refused or closed the dialog.
+// without a host, GD_E_CANCELLED when the user refused or closed the dialog
+// (or anything but an approval ended it), the certificate's failure when the
+// browser refused one.
 HRESULT SignInThroughHost(const std::wstring& clientId, const std::vector<std::wstring>& scopes,
                           std::wstring& code);
 

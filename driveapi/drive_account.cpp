@@ -4,15 +4,95 @@
 #include "driveapi/retry.h"
 #include "errors/check.h"
 #include "errors/codes.h"
+#include "plugin/host_instance.h"
+
+#include <condition_variable>
 
 namespace gd {
 namespace {
 
+// The sign-in running in the process, and how it ended.
+struct SignInAttempt {
+    const DriveAccount* account = nullptr;
+    HRESULT result = S_OK;
+    bool done = false;
+};
+
+struct SignInGate {
+    std::mutex lock;
+    std::condition_variable ended;
+    std::shared_ptr<SignInAttempt> running;
+};
+
+SignInGate& Gate() {
+    static SignInGate gate;
+    return gate;
+}
+
+// Runs signIn as the process's only sign-in, or takes the outcome of the
+// account's running one.
+template <class SignIn> HRESULT RunAlone(const DriveAccount& account, SignIn&& signIn) {
+    const bool onUiThread = HostInstance::OnUiThread();
+    SignInGate& gate = Gate();
+    std::unique_lock<std::mutex> held(gate.lock);
+    while (gate.running) {
+        RETURN_HR_IF(kSignInBusy, onUiThread);
+        std::shared_ptr<SignInAttempt> other = gate.running;
+        gate.ended.wait(held, [&other] { return other->done; });
+        if (other->account == &account)
+            return other->result;
+    }
+    auto mine = std::make_shared<SignInAttempt>();
+    mine->account = &account;
+    gate.running = mine;
+    held.unlock();
+    HRESULT hr = signIn();
+    held.lock();
+    mine->result = hr;
+    mine->done = true;
+    gate.running.reset();
+    gate.ended.notify_all();
+    return hr;
+}
+
+// The sign-in itself; it replaces start, the tokens it began from.
+HRESULT SignInOver(DriveAccount& account, const std::shared_ptr<const TokenSet>& start) {
+    return RunGuarded([&]() -> HRESULT {
+        std::shared_ptr<TokenSet> tokens;
+        std::shared_ptr<DriveUserInfo> info;
+        HRESULT hr =
+            AuthorizeInteractive(account.ClientId(), account.ClientSecret(), kSignInScopes, tokens);
+        if (SUCCEEDED(hr))
+            hr = RunWithBackoff([&] { return GetUserInfo(tokens->access_token, info); });
+        if (FAILED(hr)) {
+            account.ReplaceTokens(start, nullptr);
+            return hr;
+        }
+        // The account is its user: another user's consent must not take it over.
+        std::wstring name = account.Name();
+        RETURN_HR_IF(DRIVE_E_AUTH, !name.empty() && info->id != name);
+        account.SetIdentity(std::move(tokens), std::move(info));
+        return S_OK;
+    });
+}
+
+// A sign-in needed because of start (none, or refused tokens).
+HRESULT SignInFrom(DriveAccount& account, const std::shared_ptr<const TokenSet>& start) {
+    return RunGuarded([&] {
+        return RunAlone(account, [&] {
+            std::shared_ptr<const TokenSet> now = account.Tokens();
+            if (now && now != start)
+                return S_OK; // another caller signed in or refreshed meanwhile
+            return SignInOver(account, now);
+        });
+    });
+}
+
 // A sign-in the account needs: its failure is an authorization failure,
-// unless the user cancelled it.
-HRESULT SignInOrRefuse(DriveAccount& account) {
-    HRESULT hr = SignInAccount(account);
-    if (FAILED(hr) && !IsCancellation(hr))
+// unless the user cancelled it or it could not run.
+HRESULT SignInOrRefuse(DriveAccount& account, const std::shared_ptr<const TokenSet>& start) {
+    HRESULT hr = SignInFrom(account, start);
+    if (FAILED(hr) && !IsCancellation(hr) && hr != kSignInBusy)
         return DRIVE_E_AUTH;
     return hr;
 }
@@ -74,7 +154,7 @@ HRESULT DriveAccount::GetAccessToken(std::wstring& token) {
 HRESULT EnsureAccessToken(DriveAccount& account) {
     std::shared_ptr<const TokenSet> tokens = account.Tokens();
     if (tokens == nullptr)
-        return SignInOrRefuse(account);
+        return SignInOrRefuse(account, tokens);
     bool expired = true;
     RETURN_IF_FAILED(ValidateAccessToken(*tokens, expired));
     return expired ? RenewAccessToken(account) : S_OK;
@@ -92,31 +172,16 @@ HRESULT RefreshAccountTokens(DriveAccount& account, std::wstring* oauthError) {
 }
 
 HRESULT RenewAccessToken(DriveAccount& account) {
+    std::shared_ptr<const TokenSet> start = account.Tokens();
     std::wstring oauthError;
     HRESULT hr = RefreshAccountTokens(account, &oauthError);
     if (FAILED(hr) && !oauthError.empty())
-        return SignInOrRefuse(account); // revoked or expired refresh token
+        return SignInOrRefuse(account, start); // revoked or expired refresh token
     return hr;
 }
 
 HRESULT SignInAccount(DriveAccount& account) {
-    return RunGuarded([&]() -> HRESULT {
-        std::shared_ptr<TokenSet> tokens;
-        std::shared_ptr<DriveUserInfo> info;
-        HRESULT hr =
-            AuthorizeInteractive(account.ClientId(), account.ClientSecret(), kSignInScopes, tokens);
-        if (SUCCEEDED(hr))
-            hr = RunWithBackoff([&] { return GetUserInfo(tokens->access_token, info); });
-        if (FAILED(hr)) {
-            account.SetTokens(nullptr);
-            return hr;
-        }
-        // The account is its user: another user's consent must not take it over.
-        std::wstring name = account.Name();
-        RETURN_HR_IF(DRIVE_E_AUTH, !name.empty() && info->id != name);
-        account.SetIdentity(std::move(tokens), std::move(info));
-        return S_OK;
-    });
+    return SignInFrom(account, account.Tokens());
 }
 
 } // namespace gd

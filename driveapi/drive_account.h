@@ -53,9 +53,15 @@ private:
     std::shared_ptr<const DriveUserInfo> m_user_info;
 };
 
+// What a sign-in asked for on the host's UI thread gives while another one
+// runs: that one's dialog is the modal loop the caller runs in, so waiting
+// for it would never end.
+inline constexpr HRESULT kSignInBusy = E_FAIL;
+
 // Makes sure the account holds a token that tokeninfo accepts: refreshes an
 // expired one, signs in when there are no tokens or Google refuses the
-// refresh. A failed sign-in gives 0x82221191, a cancelled one keeps its code.
+// refresh. A failed sign-in gives 0x82221191, a cancelled or busy one keeps
+// its code.
 HRESULT EnsureAccessToken(DriveAccount& account);
 
 // Refreshes a copy of the account's tokens and swaps it in. 0x82220010 when
@@ -68,8 +74,14 @@ HRESULT RenewAccessToken(DriveAccount& account);
 
 // Consent for Drive and the profile, code exchange, then the user's id and
 // name. A sign-in as another user than the account's is refused (0x82221191)
-// and changes nothing; any other failure drops the account's tokens, so the
-// next request signs in again.
+// and changes nothing; any other failure drops the tokens the sign-in started
+// from (not newer ones installed meanwhile), so the next request signs in
+// again.
+// One sign-in runs at a time in the process: a caller for the account being
+// signed in waits and takes that sign-in's outcome, a caller for another
+// account waits its turn, and a caller on the host's UI thread gets
+// kSignInBusy at once. Tokens that another caller installed while this one
+// waited count as its outcome.
 HRESULT SignInAccount(DriveAccount& account);
 
 } // namespace gd

@@ -68,7 +68,7 @@ HRESULT RetryRounds::Renew(HRESULT failure) {
     if (FAILED(renewed))
         renewed = SignInAccount(*m_account);
     if (FAILED(renewed))
-        return IsCancellation(renewed) ? renewed : failure;
+        return IsCancellation(renewed) || renewed == kSignInBusy ? renewed : failure;
     m_waits = 0;
     return S_OK;
 }

@@ -84,6 +84,16 @@ void BrowserRecord::Destroyed() {
     --m_alive;
 }
 
+int BrowserRecord::RunningLocks() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_running_locks;
+}
+
+void BrowserRecord::LockedRunning(bool locked) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_running_locks += locked ? 1 : -1;
+}
+
 namespace {
 
 constexpr const wchar_t* kBrowserClass = L"LumoHostBrowser";
@@ -263,9 +273,11 @@ public:
     HRESULT STDMETHODCALLTYPE LockRunning(WINBOOL lock, WINBOOL last_unlock_closes) override {
         if (lock) {
             ++m_running_locks;
+            m_record->LockedRunning(true);
             return S_OK;
         }
         RETURN_HR_IF(E_UNEXPECTED, m_running_locks == 0);
+        m_record->LockedRunning(false);
         if (--m_running_locks == 0 && last_unlock_closes)
             return Close(OLECLOSE_SAVEIFDIRTY);
         return S_OK;
@@ -356,6 +368,9 @@ private:
     void LoadFrame(const std::wstring& url);
     void Fire(IDispatch* source, const std::wstring& url, const std::wstring& title,
               bool top_level);
+    bool FireNavigateError(const std::wstring& url, LONG status);
+    void ShowErrorPage(const wchar_t* url, const wchar_t* title);
+    void Notify(DISPID id, DISPPARAMS& params);
     void FollowScript(const HtmlPage& page);
     void Submit(const ConsentForm& consent, const BrowserScript& script);
 
@@ -517,6 +532,11 @@ HRESULT HeadlessBrowser::RunNextLoad() {
 // a title.
 void HeadlessBrowser::Load(const PendingLoad& load, unsigned generation) {
     m_record->AddRequest({load.method, load.url, load.body});
+    if (const LONG status = m_record->Script().navigate_error) {
+        if (!FireNavigateError(load.url, status) && generation == m_generation)
+            ShowErrorPage(L"res://ieframe.dll/invalidcert.htm", L"Certificate error");
+        return;
+    }
     FetchedPage page;
     FetchPage(load.url, load.method, load.body, &page);
     HtmlPage html = ParseHtml(page.text);
@@ -565,15 +585,58 @@ void HeadlessBrowser::Fire(IDispatch* source, const std::wstring& url, const std
     V_VT(&args[0]) = VT_BYREF | VT_VARIANT;
     V_VARIANTREF(&args[0]) = &url_value.Get();
     DISPPARAMS params{args, nullptr, 2, 0};
-    // A sink may unadvise itself or others while called: call each one that
-    // is still advised, holding it.
+    Notify(DISPID_DOCUMENTCOMPLETE, params);
+}
+
+// NavigateError(pDisp, URL, Frame, StatusCode, Cancel), last first; true when
+// a sink cancelled the navigation.
+bool HeadlessBrowser::FireNavigateError(const std::wstring& url, LONG status) {
+    Variant url_value, frame_value;
+    if (FAILED(url_value.SetText(url.c_str())) || FAILED(frame_value.SetText(L"")))
+        return false;
+    VARIANT status_value;
+    VariantInit(&status_value);
+    V_VT(&status_value) = VT_I4;
+    V_I4(&status_value) = status;
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT args[5];
+    for (VARIANT& arg : args)
+        VariantInit(&arg);
+    V_VT(&args[4]) = VT_DISPATCH;
+    V_DISPATCH(&args[4]) = static_cast<IWebBrowser2*>(this);
+    V_VT(&args[3]) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&args[3]) = &url_value.Get();
+    V_VT(&args[2]) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&args[2]) = &frame_value.Get();
+    V_VT(&args[1]) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&args[1]) = &status_value;
+    V_VT(&args[0]) = VT_BYREF | VT_BOOL;
+    V_BOOLREF(&args[0]) = &cancel;
+    DISPPARAMS params{args, nullptr, 5, 0};
+    Notify(DISPID_NAVIGATEERROR, params);
+    return cancel != VARIANT_FALSE;
+}
+
+// What a browser shows in place of a page it could not load.
+void HeadlessBrowser::ShowErrorPage(const wchar_t* url, const wchar_t* title) {
+    ComPtr<HtmlDocument> document;
+    if (FAILED(MakeObject(&document, url, title)))
+        return;
+    m_url = url;
+    m_document = document;
+    Fire(static_cast<IWebBrowser2*>(this), url, title, true);
+}
+
+// A sink may unadvise itself or others while called: call each one that is
+// still advised, holding it.
+void HeadlessBrowser::Notify(DISPID id, DISPPARAMS& params) {
     auto sinks = m_sinks;
     for (const auto& sink : sinks) {
         auto advised = [&](const auto& entry) { return entry.first == sink.first; };
         if (std::none_of(m_sinks.begin(), m_sinks.end(), advised))
             continue;
-        sink.second->Invoke(DISPID_DOCUMENTCOMPLETE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                            &params, nullptr, nullptr, nullptr);
+        sink.second->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                            nullptr, nullptr);
     }
 }
 

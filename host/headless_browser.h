@@ -24,6 +24,11 @@ enum class BrowserAction {
 struct BrowserScript {
     BrowserAction action = BrowserAction::Wait;
     std::wstring user; // the account's e-mail; empty: the first one offered
+    // Not 0: every page the browser navigates to fails with this status, the
+    // way a refused server certificate does (INET_E_INVALID_CERTIFICATE or a
+    // WinINet certificate error): NavigateError, then, unless a sink cancels,
+    // the browser's own error page.
+    LONG navigate_error = 0;
 };
 
 // A request a browser sent: a navigation, a frame or a submitted form.
@@ -64,6 +69,9 @@ public:
     bool LastRects(BrowserRects* rects) const;
     // Browser objects not yet destroyed.
     int Alive() const;
+    // Running locks (IRunnableObject::LockRunning) taken and not given back,
+    // also on browsers already destroyed.
+    int RunningLocks() const;
 
     // Called by the browsers.
     void AddRequest(BrowserRequest request);
@@ -72,6 +80,7 @@ public:
     void SetRects(const BrowserRects& rects);
     void Created();
     void Destroyed();
+    void LockedRunning(bool locked);
 
 private:
     mutable std::mutex m_lock;
@@ -82,6 +91,7 @@ private:
     BrowserRects m_rects;
     bool m_has_rects = false;
     int m_alive = 0;
+    int m_running_locks = 0;
 };
 
 // Registers the browser's class object for the calling thread's apartment

@@ -36,6 +36,14 @@ Lumo::IUixInstance* HostInstance::Uix() {
     return TheRecord().uix.Get();
 }
 
+bool HostInstance::OnUiThread() {
+    Lumo::ILumoInstance* host = Instance();
+    HWND window = nullptr;
+    if (host == nullptr || FAILED(host->get_MainWindow(&window)) || window == nullptr)
+        return false;
+    return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+}
+
 void HostInstance::Fill(Lumo::ILumoInstance* host) {
     Record& record = TheRecord();
     if (record.instance != nullptr || host == nullptr)

@@ -14,6 +14,9 @@ public:
     static Lumo::ILumoInstance* Instance();
     static Lumo::IAfsInstance* Afs();
     static Lumo::IUixInstance* Uix();
+    // True on the host's UI thread (the thread of its main window); false
+    // without a host.
+    static bool OnUiThread();
 
     // Keeps host unless an instance is already held (the first Init wins),
     // then fetches the extensions; a missing extension stays null.

@@ -1,11 +1,16 @@
 #include "auth/browser_event_sink.h"
 
+#include "errors/exception.h"
 #include "plugin/com_object.h"
 
 #include <gtest/gtest.h>
 
+#include <exdispid.h>
 #include <ocidl.h>
+#include <urlmon.h>
+#include <wininet.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -83,6 +88,8 @@ TEST_F(SignInDecision, OnlyPagesOnTheAuthorizationHostDecide) {
         L"https://accounts.google.com.evil.example/o/oauth2/approval",
         L"https://evil.example/accounts.google.com",
         L"https://accounts.google.com:8443/",
+        // Google's host and port, but not over TLS.
+        L"http://accounts.google.com:443/o/oauth2/approval",
         L"http://127.0.0.1:4567/o/oauth2/approval",
         L"about:blank",
         L"",
@@ -121,6 +128,12 @@ TEST_F(SignInDecision, DenialEndsWithoutACode) {
     EXPECT_EQ(m_sink.Code(), L"");
     EXPECT_EQ(m_ends, std::vector<int>{kSignInDenied});
 
+    // "Success" without a code approves nothing.
+    BrowserEventSink empty([](int) { return S_OK; });
+    empty.Decide(L"http://127.0.0.1:4567/o/oauth2/approval", L"Success");
+    EXPECT_TRUE(empty.Done());
+    EXPECT_FALSE(empty.Approved());
+
     // A dialog that cannot be ended reports why.
     BrowserEventSink stuck([](int) { return E_UNEXPECTED; });
     EXPECT_EQ(stuck.Decide(L"http://127.0.0.1:4567/o/oauth2/approval", L"Denied"), E_UNEXPECTED);
@@ -143,6 +156,79 @@ TEST_F(SignInDecision, AnUnadvisedSinkTakesNoEventForTheBrowsers) {
     EXPECT_FALSE(m_sink.Done());
     EXPECT_EQ(m_sink.Advise(nullptr), E_INVALIDARG);
     VariantClear(&args[0]);
+}
+
+// NavigateError(pDisp, URL, Frame, StatusCode, Cancel) as the browser sends
+// it: arguments last first, the status and the flag by reference.
+struct NavigateErrorCall {
+    explicit NavigateErrorCall(LONG statusCode) {
+        for (VARIANT& arg : args)
+            VariantInit(&arg);
+        VariantInit(&status);
+        V_VT(&status) = VT_I4;
+        V_I4(&status) = statusCode;
+        V_VT(&args[1]) = VT_BYREF | VT_VARIANT;
+        V_VARIANTREF(&args[1]) = &status;
+        V_VT(&args[0]) = VT_BYREF | VT_BOOL;
+        V_BOOLREF(&args[0]) = &cancel;
+    }
+    HRESULT SendTo(BrowserEventSink& sink) {
+        DISPPARAMS params{args, nullptr, 5, 0};
+        return sink.Invoke(DISPID_NAVIGATEERROR, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr,
+                           nullptr, nullptr);
+    }
+    VARIANT args[5];
+    VARIANT status;
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+};
+
+TEST_F(SignInDecision, ARefusedCertificateEndsTheSignInWithItsFailure) {
+    struct Case {
+        LONG status;
+        HRESULT failure; // S_OK: not a certificate's
+    } cases[] = {
+        {INET_E_INVALID_CERTIFICATE, static_cast<HRESULT>(0x83FF2F89)},
+        {ERROR_INTERNET_INVALID_CA, static_cast<HRESULT>(0x83FF2F0D)},
+        {HRESULT_FROM_WIN32(ERROR_INTERNET_SEC_CERT_CN_INVALID), static_cast<HRESULT>(0x83FF2F06)},
+        {ERROR_INTERNET_SEC_CERT_DATE_INVALID, static_cast<HRESULT>(0x83FF2F05)},
+        {ERROR_INTERNET_SEC_CERT_REVOKED, static_cast<HRESULT>(0x83FF2F8A)},
+        {404, S_OK},
+        {INET_E_RESOURCE_NOT_FOUND, S_OK},
+        {ERROR_INTERNET_NAME_NOT_RESOLVED, S_OK},
+    };
+    for (const Case& c : cases) {
+        std::vector<int> ends;
+        BrowserEventSink sink([&ends](int code) { return ends.push_back(code), S_OK; });
+        NavigateErrorCall call(c.status);
+        EXPECT_EQ(call.SendTo(sink), S_OK) << c.status;
+        EXPECT_EQ(sink.Failure(), c.failure) << c.status;
+        EXPECT_EQ(CertificateFailure(c.status), c.failure) << c.status;
+        const bool refused = FAILED(c.failure);
+        EXPECT_EQ(call.cancel != VARIANT_FALSE, refused) << c.status;
+        EXPECT_EQ(ends, refused ? std::vector<int>{kSignInFailed} : std::vector<int>{}) << c.status;
+        // Nothing approves after it.
+        SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", L"127.0.0.1:4567");
+        sink.Decide(L"http://127.0.0.1:4567/o/oauth2/approval", L"Success code=late");
+        EXPECT_EQ(sink.Approved(), !refused) << c.status;
+    }
+}
+
+TEST(BrowserEventSink, NoExceptionLeavesInvoke) {
+    struct Case {
+        void (*raise)();
+        HRESULT expected;
+    } cases[] = {
+        {[] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
+        {[] { throw HResultException(E_ACCESSDENIED); }, E_ACCESSDENIED},
+        {[] { throw 42; }, E_FAIL},
+    };
+    for (const Case& c : cases) {
+        BrowserEventSink sink([&c](int) -> HRESULT { return c.raise(), S_OK; });
+        NavigateErrorCall call(INET_E_INVALID_CERTIFICATE);
+        HRESULT hr = S_OK;
+        EXPECT_NO_THROW(hr = call.SendTo(sink));
+        EXPECT_EQ(hr, c.expected);
+    }
 }
 
 class TwoInterfaces : public ComObject<IPersist, IOleWindow> {

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <urlmon.h>
+#include <wininet.h>
+
 #include <string>
 #include <vector>
 
@@ -208,7 +211,27 @@ protected:
         return last;
     }
 
+    // A sign-in on a thread of its own whose browser leaves the consent page
+    // alone; its dialog once the page shows, null when it never does.
+    ComPtr<HostDialog> StartWaitingSignIn(std::shared_ptr<TokenSet>& tokens) {
+        Host().SetBrowserScript({BrowserAction::Wait, L""});
+        m_waiting = std::async(std::launch::async, [&] { return SignIn(tokens); });
+        ComPtr<HostDialog> dialog = Host().Uix().WaitForDialog(L"DlgAuth", test::kSignInDeadline);
+        if (!UiThread::PumpUntil([&] { return Host().Browser().Events().size() >= 2; },
+                                 test::kSignInDeadline))
+            dialog.Reset();
+        return dialog;
+    }
+    // How that sign-in ended; E_PENDING when it did not.
+    HRESULT WaitingSignInResult() {
+        if (m_waiting.wait_for(std::chrono::milliseconds(test::kSignInDeadline)) !=
+            std::future_status::ready)
+            return E_PENDING;
+        return m_waiting.get();
+    }
+
     test::HostSignIn m_sign_in;
+    std::future<HRESULT> m_waiting;
 };
 
 TEST_F(SignInDialogTest, ApprovingInTheBrowserSignsThatUserIn) {
@@ -237,6 +260,40 @@ TEST_F(SignInDialogTest, ApprovingInTheBrowserSignsThatUserIn) {
     ASSERT_TRUE(dialog);
     EXPECT_TRUE(dialog->IsDestroyed());
     EXPECT_EQ(Host().Browser().Alive(), 0);
+    EXPECT_EQ(Host().Browser().RunningLocks(), 0);
+}
+
+TEST_F(SignInDialogTest, AnEndOfTheLoopWithOkFromElsewhereIsNoApproval) {
+    std::shared_ptr<TokenSet> tokens;
+    ComPtr<HostDialog> dialog = StartWaitingSignIn(tokens);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(Host().OnUi([&] { return dialog->EndModal(kSignInApproved); }), S_OK);
+    EXPECT_EQ(WaitingSignInResult(), GD_E_CANCELLED);
+    EXPECT_FALSE(tokens);
+    EXPECT_TRUE(test::RequestsTo("/oauth2/v3/token").empty());
+}
+
+TEST_F(SignInDialogTest, ACertificateTheBrowserRefusedEndsTheSignInWithItsFailure) {
+    struct Case {
+        LONG status;
+        HRESULT expected;
+    } cases[] = {
+        {INET_E_INVALID_CERTIFICATE, static_cast<HRESULT>(0x83FF2F89)},
+        {ERROR_INTERNET_INVALID_CA, static_cast<HRESULT>(0x83FF2F0D)},
+    };
+    for (const Case& c : cases) {
+        test::ResetEmulator();
+        BrowserScript script{BrowserAction::Approve, L""};
+        script.navigate_error = c.status;
+        Host().SetBrowserScript(script);
+        std::shared_ptr<TokenSet> tokens;
+        EXPECT_EQ(SignIn(tokens), c.expected) << c.status;
+        EXPECT_FALSE(tokens);
+        EXPECT_TRUE(test::RequestsTo("/oauth2/v3/token").empty());
+        // The sign-in stopped the navigation: the browser showed no page of its own.
+        EXPECT_TRUE(Host().Browser().Events().empty());
+        EXPECT_EQ(Host().Browser().Alive(), 0);
+    }
 }
 
 TEST_F(SignInDialogTest, OnlyAnApprovalWithACodeReachesTheTokenEndpoint) {
@@ -249,9 +306,8 @@ TEST_F(SignInDialogTest, OnlyAnApprovalWithACodeReachesTheTokenEndpoint) {
         {BrowserAction::Deny, R"({"approval_redirect": true})", GD_E_CANCELLED},
         {BrowserAction::Close, nullptr, GD_E_CANCELLED},
         {BrowserAction::Approve, R"({"approval_redirect": true})", S_OK},
-        // "Success" without a code ends the dialog, and the exchange refuses
-        // the empty code without sending it.
-        {BrowserAction::Approve, R"({"success_title": "Success"})", INET_E_OUTOFMEMORY},
+        // "Success" without a code ends the dialog as a refusal.
+        {BrowserAction::Approve, R"({"success_title": "Success"})", GD_E_CANCELLED},
     };
     for (const Case& c : cases) {
         test::ResetEmulator();
@@ -270,13 +326,9 @@ TEST_F(SignInDialogTest, OnlyAnApprovalWithACodeReachesTheTokenEndpoint) {
 }
 
 TEST_F(SignInDialogTest, TheControlFillsTheDialogAndTakesItsKeys) {
-    Host().SetBrowserScript({BrowserAction::Wait, L""});
     std::shared_ptr<TokenSet> tokens;
-    std::future<HRESULT> signIn = std::async(std::launch::async, [&] { return SignIn(tokens); });
-    ComPtr<HostDialog> dialog = Host().Uix().WaitForDialog(L"DlgAuth", test::kSignInDeadline);
+    ComPtr<HostDialog> dialog = StartWaitingSignIn(tokens);
     ASSERT_TRUE(dialog);
-    ASSERT_TRUE(UiThread::PumpUntil([&] { return Host().Browser().Events().size() >= 2; },
-                                    test::kSignInDeadline));
     // The control fills the dialog's client area from the start.
     BrowserRects rects;
     RECT client{};
@@ -284,6 +336,8 @@ TEST_F(SignInDialogTest, TheControlFillsTheDialogAndTakesItsKeys) {
     ASSERT_EQ(Host().OnUi([&] { return dialog->get_ClientRect(&client); }), S_OK);
     EXPECT_TRUE(EqualRect(&rects.position, &client));
     EXPECT_EQ(client.right, 800);
+    // In-place activation keeps the control running while it is shown.
+    EXPECT_EQ(Host().Browser().RunningLocks(), 1);
 
     HRESULT tab = E_FAIL, letter = E_FAIL;
     EXPECT_EQ(Host().OnUi([&] {
@@ -303,11 +357,10 @@ TEST_F(SignInDialogTest, TheControlFillsTheDialogAndTakesItsKeys) {
     EXPECT_EQ(rects.position.bottom - rects.position.top, 400);
 
     EXPECT_EQ(Host().OnUi([&] { return dialog->Close(); }), S_OK);
-    ASSERT_EQ(signIn.wait_for(std::chrono::milliseconds(test::kSignInDeadline)),
-              std::future_status::ready);
-    EXPECT_EQ(signIn.get(), GD_E_CANCELLED);
+    EXPECT_EQ(WaitingSignInResult(), GD_E_CANCELLED);
     EXPECT_FALSE(tokens);
     EXPECT_TRUE(dialog->IsDestroyed());
+    EXPECT_EQ(Host().Browser().RunningLocks(), 0);
 }
 
 } // namespace

@@ -142,5 +142,23 @@ TEST_F(AccountTest, AFailedSignInKeepsACancellationAndDropsTheTokens) {
     }
 }
 
+TEST_F(AccountTest, AFailedSignInKeepsTokensInstalledMeanwhile) {
+    auto account = SignedIn();
+    auto stale = account->Tokens();
+    auto fresh = std::make_shared<const TokenSet>(test::IssueTokenSet());
+    // Another thread's refresh lands while the consent is open, then the user
+    // cancels.
+    InteractiveSignIn previous = SetInteractiveSignIn(
+        [&](const std::wstring&, const std::vector<std::wstring>&, std::wstring&) {
+            account->ReplaceTokens(stale, fresh);
+            return GD_E_CANCELLED;
+        });
+    HRESULT hr = SignInAccount(*account);
+    SetInteractiveSignIn(previous);
+    EXPECT_EQ(hr, GD_E_CANCELLED);
+    EXPECT_TRUE(account->Tokens() == fresh); // as pointers: no token text in the output
+    EXPECT_EQ(account->Name(), kAliceId);
+}
+
 } // namespace
 } // namespace gd

@@ -12,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -105,6 +108,70 @@ TEST(SignInThroughTheDialog, TheAccountMakesEveryKindOfRequest) {
               S_OK);
     EXPECT_EQ(AuthDialogsMade(signIn.Host()), 1u);
     EXPECT_EQ(signIn.Host().Browser().Alive(), 0);
+}
+
+// A request through a new account: its user's name, or why not.
+HRESULT AskUser(const std::shared_ptr<DriveAccount>& account) {
+    std::shared_ptr<DriveUserInfo> info;
+    HRESULT hr =
+        AccountRunner(account)([&](const std::wstring& token) { return GetUserInfo(token, info); });
+    if (SUCCEEDED(hr) && (!info || info->id != test::kAliceId))
+        return E_UNEXPECTED;
+    return hr;
+}
+
+TEST(SignInThroughTheDialog, TwoThreadsNeedingTheSameSignInShareOneDialog) {
+    test::ResetEmulator();
+    test::UseEmulator();
+    test::HostSignIn signIn;
+    signIn.Host().SetBrowserScript({BrowserAction::Approve, L"alice.emulator@example.com"});
+    // The consent's answer comes late, so that the second request needs its
+    // token while the first one's sign-in still runs.
+    test::AddFault(R"({"path": "/o/oauth2/approval", "method": "POST", "delay_ms": 1500})");
+    auto account = std::make_shared<DriveAccount>(BuiltInClientId(), BuiltInClientSecret());
+
+    std::future<HRESULT> first = std::async(std::launch::async, [&] { return AskUser(account); });
+    ASSERT_TRUE(UiThread::PumpUntil([] { return !test::RequestsTo("/o/oauth2/approval").empty(); },
+                                    test::kSignInDeadline));
+    EXPECT_EQ(signIn.Run([&] { return AskUser(account); }), S_OK);
+    ASSERT_EQ(first.wait_for(std::chrono::milliseconds(test::kSignInDeadline)),
+              std::future_status::ready);
+    EXPECT_EQ(first.get(), S_OK);
+
+    EXPECT_EQ(AuthDialogsMade(signIn.Host()), 1u);
+    EXPECT_EQ(test::RequestsTo("/oauth2/v3/token").size(), 1u);
+    EXPECT_EQ(account->Name(), test::kAliceId);
+}
+
+TEST(SignInThroughTheDialog, TheUiThreadNeverWaitsForTheSignInItRuns) {
+    test::ResetEmulator();
+    test::UseEmulator();
+    test::HostSignIn signIn;
+    signIn.Host().SetBrowserScript({BrowserAction::Wait, L""});
+    auto account = std::make_shared<DriveAccount>(BuiltInClientId(), BuiltInClientSecret());
+    auto other = std::make_shared<DriveAccount>(BuiltInClientId(), BuiltInClientSecret());
+
+    std::future<HRESULT> running =
+        std::async(std::launch::async, [&] { return SignInAccount(*account); });
+    ComPtr<HostDialog> dialog =
+        signIn.Host().Uix().WaitForDialog(L"DlgAuth", test::kSignInDeadline);
+    ASSERT_TRUE(dialog);
+    // Work the UI thread runs inside that dialog's modal loop; a dialog of
+    // its own would never end, the deadline then closes it.
+    auto onUi = [&](std::function<HRESULT()> work) {
+        return signIn.Run([&] { return signIn.Host().OnUi(work); });
+    };
+    std::wstring token;
+    EXPECT_EQ(onUi([&] { return SignInAccount(*account); }), E_FAIL);
+    EXPECT_EQ(onUi([&] { return other->GetAccessToken(token); }), E_FAIL);
+    EXPECT_EQ(AuthDialogsMade(signIn.Host()), 1u);
+
+    // Closes whatever dialogs there are, also any the UI thread opened.
+    EXPECT_EQ(signIn.Host().OnUi([&] { return signIn.Host().Uix().CancelModalDialogs(), S_OK; }),
+              S_OK);
+    ASSERT_EQ(running.wait_for(std::chrono::milliseconds(test::kSignInDeadline)),
+              std::future_status::ready);
+    EXPECT_EQ(running.get(), GD_E_CANCELLED);
 }
 
 } // namespace
