@@ -1,6 +1,7 @@
 #include "drivefs/folder_objects.h"
 
 #include "driveapi/account_requests.h"
+#include "drivefs/fs_errors.h"
 #include "errors/check.h"
 #include "errors/codes.h"
 #include "plugin/automation_object.h"
@@ -64,8 +65,15 @@ public:
     }
 
 private:
-    // An account root has no item: its values are empty.
+    // An account root has no item: its values are empty. A name still
+    // without id tells of the file its titles lead to, when there is one;
+    // otherwise of the file it would create.
     HRESULT Item(std::shared_ptr<DriveItem>* item) {
+        if (m_name->IsFileName() && m_name->File()->id.empty()) {
+            HRESULT hr = LookUpByTitle(m_name.Get());
+            if (FAILED(hr) && hr != DRIVEFS_E_FILE_NOT_FOUND)
+                return hr;
+        }
         RETURN_IF_FAILED(m_name->GetItem(item));
         RETURN_HR_IF(GD_E_UNEXPECTED, !*item && m_name->IsFileName());
         return S_OK;

@@ -126,6 +126,31 @@ TEST_F(FsTest, ListsMyDriveWithFoldersMarked) {
     EXPECT_TRUE(test::RequestLogFrom(mark).empty());
 }
 
+// A name by titles tells of the file they lead to; of the file it would
+// make while there is none.
+TEST_F(FsTest, InformationOfANameByTitlesIsThatOfItsFile) {
+    const struct {
+        std::wstring text;
+        std::wstring title;
+        LONGLONG size;
+    } cases[] = {
+        {L"gd://drive.google.com/googledriveidroot/Projects/2024/budget 2024.pdf",
+         L"Budget 2024.pdf", 592},
+        {L"gd://drive.google.com/googledriveidroot/Projects/New.pdf", L"New.pdf", 0},
+    };
+    for (const auto& c : cases) {
+        ComPtr<Lumo::IAfsName> name = Resolve(c.text);
+        ComPtr<Lumo::IAfsFileInfo> info;
+        ASSERT_EQ(m_fs->GetFileInfo(name.Get(), nullptr, nullptr, info.Put()), S_OK);
+        Bstr title;
+        LONGLONG size = -1;
+        EXPECT_EQ(info->get_Title(title.Put()), S_OK);
+        EXPECT_EQ(info->get_Size(&size), S_OK);
+        EXPECT_EQ(title.Text(), c.title);
+        EXPECT_EQ(size, c.size);
+    }
+}
+
 TEST_F(FsTest, SavesNewFilesInAFolderAndInMyDrive) {
     const std::wstring projects = SeedId("1aliceProjects");
     const struct {

@@ -113,8 +113,16 @@ TEST_F(PluginLifecycle, TheHostRunsTheWholeLifecycle) {
     EXPECT_EQ(m_host->Strings().Resolve(L"$$$.gd.cmd.save"), L"&Google Drive...");
     for (const wchar_t* name : {L"gd.DlgOpenFile", L"gd.msg.invalidFileName", L"cb.googleAcc"})
         EXPECT_TRUE(m_host->Strings().HasName(name)) << name;
+    // The file system is registered, and gone again after Uninit.
+    auto fileSystems = m_host->Afs().FileSystems();
+    ASSERT_EQ(fileSystems.size(), 1u);
+    Bstr name;
+    EXPECT_EQ(fileSystems[0]->get_DisplayName(name.Put()), S_OK);
+    EXPECT_STREQ(name.Text(), L"Google Drive File System");
+    fileSystems.clear();
 
     EXPECT_EQ(loaded.Stop(), S_OK);
+    EXPECT_TRUE(m_host->Afs().FileSystems().empty());
 }
 
 TEST_F(PluginLifecycle, InitKeepsTheFirstHostUntilUninit) {
