@@ -140,26 +140,25 @@ private:
     std::unique_ptr<FolderEnumerator> m_children;
 };
 
-} // namespace
-
-HRESULT MakeFileInfo(ComPtr<IDriveName> name, Lumo::IAfsFileInfo** info) {
-    RETURN_HR_IF_NULL(E_POINTER, info);
-    *info = nullptr;
+// A new object about name, handed out with its one reference.
+template <class Object, class Interface> HRESULT HandOut(ComPtr<IDriveName> name, Interface** out) {
+    RETURN_HR_IF_NULL(E_POINTER, out);
+    *out = nullptr;
     RETURN_HR_IF(GD_E_INVALID_ARG, !name);
-    ComPtr<FileInfo> made;
+    ComPtr<Object> made;
     RETURN_IF_FAILED(MakeObject(&made, std::move(name)));
-    *info = made.Detach();
+    *out = made.Detach();
     return S_OK;
 }
 
+} // namespace
+
+HRESULT MakeFileInfo(ComPtr<IDriveName> name, Lumo::IAfsFileInfo** info) {
+    return HandOut<FileInfo>(std::move(name), info);
+}
+
 HRESULT MakeFolderEnumeration(ComPtr<IDriveName> folder, Lumo::IAfsEnumFolder** enumerator) {
-    RETURN_HR_IF_NULL(E_POINTER, enumerator);
-    *enumerator = nullptr;
-    RETURN_HR_IF(GD_E_INVALID_ARG, !folder);
-    ComPtr<FolderEnumeration> made;
-    RETURN_IF_FAILED(MakeObject(&made, std::move(folder)));
-    *enumerator = made.Detach();
-    return S_OK;
+    return HandOut<FolderEnumeration>(std::move(folder), enumerator);
 }
 
 } // namespace gd
