@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include "errors/check.h"
+#include "host/document_io.h"
 #include "host/module_code.h"
 
 namespace gd {
@@ -25,17 +26,39 @@ public:
         VariantInit(value);
         return VariantCopy(value, &m_value.Get());
     }
+    // The value must come in the property's own type, as the host stores it.
     HRESULT STDMETHODCALLTYPE put_Value(VARIANT value) override {
+        if (m_type != Lumo::LUMO_PropType_Empty && V_VT(&value) != OwnType()) {
+            m_wrong_type_write = true;
+            RETURN_HR_IF(DISP_E_TYPEMISMATCH, true);
+        }
         return VariantCopy(m_value.Put(), &value);
     }
+    bool WrongTypeWrite() const { return m_wrong_type_write; }
     long Int() const { return V_VT(&m_value.Get()) == VT_I4 ? V_I4(&m_value.Get()) : 0; }
     bool Bool() const {
         return V_VT(&m_value.Get()) == VT_BOOL && V_BOOL(&m_value.Get()) != VARIANT_FALSE;
     }
 
 private:
+    VARTYPE OwnType() const {
+        switch (m_type) {
+        case Lumo::LUMO_PropType_Bool:
+            return VT_BOOL;
+        case Lumo::LUMO_PropType_Int:
+            return VT_I4;
+        case Lumo::LUMO_PropType_Int64:
+            return VT_I8;
+        case Lumo::LUMO_PropType_Double:
+            return VT_R8;
+        default:
+            return VT_EMPTY;
+        }
+    }
+
     long m_type;
     Variant m_value;
+    bool m_wrong_type_write = false;
 };
 
 // Open parameters and save options: a bag of named properties.
@@ -84,17 +107,21 @@ public:
         RETURN_HR_IF_NULL(E_INVALIDARG, name);
         OpenRecord record{ComPtr<Lumo::IAfsName>(name), -1, false};
         if (auto* properties = dynamic_cast<HostProperties*>(params)) {
-            if (const HostProperty* flags = properties->Item(L"OpenFileFlags"))
+            if (const HostProperty* flags = properties->Item(L"OpenFileFlags")) {
                 record.open_file_flags = flags->Int();
-            if (const HostProperty* show = properties->Item(L"CanShowErrMsg"))
+                record.wrong_type_write |= flags->WrongTypeWrite();
+            }
+            if (const HostProperty* show = properties->Item(L"CanShowErrMsg")) {
                 record.can_show_err_msg = show->Bool();
+                record.wrong_type_write |= show->WrongTypeWrite();
+            }
         }
-        return m_host->RecordOpen(std::move(record));
+        return m_host->OpenThroughFileSystem(std::move(record));
     }
     HRESULT STDMETHODCALLTYPE SaveDocument(Lumo::IAfsName* target, long mode, IUnknown*, long, long,
                                            long, long, long) override {
         RETURN_HR_IF_NULL(E_INVALIDARG, target);
-        return m_host->RecordSave({ComPtr<Lumo::IAfsName>(target), mode});
+        return m_host->SaveThroughFileSystem({ComPtr<Lumo::IAfsName>(target), mode});
     }
 
 private:
@@ -119,11 +146,11 @@ private:
     ComPtr<EmulatedHost> m_host;
 };
 
-HRESULT MakeOpenParams(ComPtr<HostProperties>* params) {
+HRESULT MakeOpenParams(ComPtr<HostProperties>* params, long openFileFlags) {
     RETURN_IF_FAILED(MakeObject(params));
     VARIANT flags;
     V_VT(&flags) = VT_I4;
-    V_I4(&flags) = Lumo::LUMO_OpenFileFlag_ShowDialog;
+    V_I4(&flags) = openFileFlags;
     RETURN_IF_FAILED((*params)->Add(L"OpenFileFlags", Lumo::LUMO_PropType_Int, flags));
     VARIANT show;
     V_VT(&show) = VT_BOOL;
@@ -219,7 +246,12 @@ HRESULT EmulatedHost::CreateOpenParams(Lumo::ILumoOpenParams** params) {
     RETURN_HR_IF_NULL(E_POINTER, params);
     *params = nullptr;
     ComPtr<HostProperties> created;
-    RETURN_IF_FAILED(MakeOpenParams(&created));
+    long flags = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        flags = m_open_file_flags;
+    }
+    RETURN_IF_FAILED(MakeOpenParams(&created, flags));
     *params = created.Detach();
     return S_OK;
 }
@@ -381,16 +413,101 @@ void EmulatedHost::SetDocumentResults(HRESULT open_result, HRESULT save_result) 
     m_save_result = save_result;
 }
 
-HRESULT EmulatedHost::RecordOpen(OpenRecord record) {
+void EmulatedHost::SetOpenFileFlags(long flags) {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_opens.push_back(std::move(record));
-    return m_open_result;
+    m_open_file_flags = flags;
 }
 
-HRESULT EmulatedHost::RecordSave(SaveRecord record) {
+void EmulatedHost::SetActiveDocument(std::vector<BYTE> bytes) {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_saves.push_back(std::move(record));
-    return m_save_result;
+    m_active_document = std::move(bytes);
+}
+
+std::vector<BYTE> EmulatedHost::OpenedDocument() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_opened_document;
+}
+
+// The registered file system that made the name.
+HRESULT EmulatedHost::OwnerOf(Lumo::IAfsName* name, ComPtr<Lumo::IAfsFileSystem>* owner) {
+    ComPtr<Lumo::IAfsFileSystem> maker;
+    RETURN_IF_FAILED(name->get_FileSystem(maker.Put()));
+    for (const auto& registered : m_afs->FileSystems()) {
+        if (registered.Get() == maker.Get()) {
+            *owner = registered;
+            return S_OK;
+        }
+    }
+    RETURN_HR_IF(E_INVALIDARG, true);
+}
+
+HRESULT EmulatedHost::ReadDocument(Lumo::IAfsName* name, std::vector<BYTE>* bytes) {
+    ComPtr<Lumo::IAfsFileSystem> fileSystem;
+    RETURN_IF_FAILED(OwnerOf(name, &fileSystem));
+    Bstr text;
+    RETURN_IF_FAILED(fileSystem->NameToText(name, 0, text.Put()));
+    ComPtr<Lumo::IAfsName> resolved;
+    RETURN_IF_FAILED(
+        fileSystem->ResolveName(text.Get(), 0, nullptr, nullptr, nullptr, resolved.Put()));
+    ComPtr<Lumo::IAfsFileHandle> handle;
+    RETURN_IF_FAILED(fileSystem->Open(resolved.Get(),
+                                      Lumo::AFS_Open_Read | Lumo::AFS_Open_OpenExisting, nullptr,
+                                      nullptr, handle.Put()));
+    LONGLONG size = 0;
+    RETURN_IF_FAILED(handle->GetSize(&size, nullptr, nullptr));
+    return ReadThroughHandle(
+        handle.Get(), kViewerChunk, ReadPattern::Pdf, size,
+        [bytes](const BYTE* data, DWORD count) {
+            bytes->insert(bytes->end(), data, data + count);
+            return S_OK;
+        },
+        nullptr);
+}
+
+HRESULT EmulatedHost::WriteDocument(Lumo::IAfsName* target, const std::vector<BYTE>& bytes) {
+    ComPtr<Lumo::IAfsFileSystem> fileSystem;
+    RETURN_IF_FAILED(OwnerOf(target, &fileSystem));
+    ComPtr<Lumo::IAfsFileHandle> handle;
+    RETURN_IF_FAILED(fileSystem->Open(target, Lumo::AFS_Open_Write | Lumo::AFS_Open_CreateAlways,
+                                      nullptr, nullptr, handle.Put()));
+    std::size_t at = 0;
+    return WriteThroughHandle(handle.Get(), static_cast<LONGLONG>(bytes.size()),
+                              [&](BYTE* data, DWORD count, DWORD* got) {
+                                  *got = static_cast<DWORD>(
+                                      std::min<std::size_t>(count, bytes.size() - at));
+                                  std::copy_n(bytes.data() + at, *got, data);
+                                  at += *got;
+                                  return S_OK;
+                              });
+}
+
+HRESULT EmulatedHost::OpenThroughFileSystem(OpenRecord record) {
+    HRESULT forced = S_OK;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        forced = m_open_result;
+    }
+    std::vector<BYTE> bytes;
+    record.result = FAILED(forced) ? forced : ReadDocument(record.name.Get(), &bytes);
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (SUCCEEDED(record.result))
+        m_opened_document = std::move(bytes);
+    m_opens.push_back(record);
+    return record.result;
+}
+
+HRESULT EmulatedHost::SaveThroughFileSystem(SaveRecord record) {
+    HRESULT forced = S_OK;
+    std::vector<BYTE> document;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        forced = m_save_result;
+        document = m_active_document;
+    }
+    record.result = FAILED(forced) ? forced : WriteDocument(record.target.Get(), document);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_saves.push_back(record);
+    return record.result;
 }
 
 } // namespace gd

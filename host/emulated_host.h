@@ -33,11 +33,15 @@ struct OpenRecord {
     ComPtr<Lumo::IAfsName> name;
     long open_file_flags = 0;
     bool can_show_err_msg = false;
+    // A parameter was written back in another type than its own.
+    bool wrong_type_write = false;
+    HRESULT result = S_OK;
 };
 
 struct SaveRecord {
     ComPtr<Lumo::IAfsName> target;
     long mode = 0;
+    HRESULT result = S_OK;
 };
 
 class EmulatedHost : public ComObject<Lumo::ILumoInstance, Lumo::ILumoEvents> {
@@ -117,14 +121,29 @@ public:
     // Whether the main frame has a view (an open document); true at first.
     void SetHasDocument(bool has_document);
     bool HasDocument() const;
-    // Results the view's open and save calls give.
+    // Failures the view's open and save calls give instead of their work
+    // (S_OK: they do their work).
     void SetDocumentResults(HRESULT open_result, HRESULT save_result);
+    // "OpenFileFlags" of the next open parameters (an Int property).
+    void SetOpenFileFlags(long flags);
+    // The document a save writes.
+    void SetActiveDocument(std::vector<BYTE> bytes);
+    // The bytes the last successful open read.
+    std::vector<BYTE> OpenedDocument() const;
 
-    // Called by the view.
-    HRESULT RecordOpen(OpenRecord record);
-    HRESULT RecordSave(SaveRecord record);
+    // The view's work, on the file system that made the name: an open
+    // resolves the name's text again, opens it for reading and reads it the
+    // way a PDF viewer does; a save opens the target for writing (create or
+    // replace), announces the size, writes and commits.
+    HRESULT OpenThroughFileSystem(OpenRecord record);
+    HRESULT SaveThroughFileSystem(SaveRecord record);
 
 private:
+    static constexpr DWORD kViewerChunk = 64 * 1024;
+    HRESULT OwnerOf(Lumo::IAfsName* name, ComPtr<Lumo::IAfsFileSystem>* owner);
+    HRESULT ReadDocument(Lumo::IAfsName* name, std::vector<BYTE>* bytes);
+    HRESULT WriteDocument(Lumo::IAfsName* target, const std::vector<BYTE>& bytes);
+
     UiThread m_ui;
     std::shared_ptr<StringTable> m_strings;
     ComPtr<AfsHost> m_afs;
@@ -142,6 +161,9 @@ private:
     bool m_has_document = true;
     HRESULT m_open_result = S_OK;
     HRESULT m_save_result = S_OK;
+    long m_open_file_flags = Lumo::LUMO_OpenFileFlag_ShowDialog;
+    std::vector<BYTE> m_active_document;
+    std::vector<BYTE> m_opened_document;
 };
 
 } // namespace gd

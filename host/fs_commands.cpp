@@ -2,6 +2,7 @@
 
 #include "errors/check.h"
 #include "host/content_log.h"
+#include "host/document_io.h"
 #include "http/encoding.h"
 #include "plugin/com_ptr.h"
 
@@ -12,10 +13,6 @@
 
 namespace gd {
 namespace {
-
-constexpr DWORD kPutPiece = 1024 * 1024;
-constexpr LONGLONG kPdfTail = 1024;
-constexpr int kPdfBlocks = 32;
 
 class LocalFile {
 public:
@@ -120,101 +117,6 @@ std::wstring IdOf(const std::wstring& text) {
                                     : text.substr(at + 3, text.find(L'&', at) - at - 3);
 }
 
-// FNV-1a, fed in order, so that a block can be checked piece by piece.
-struct BlockCheck {
-    LONGLONG position = 0;
-    LONGLONG length = 0;
-    std::uint64_t expected = 0;
-    std::uint64_t seen = 0xCBF29CE484222325ull;
-
-    static std::uint64_t Feed(std::uint64_t hash, const BYTE* data, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i)
-            hash = (hash ^ data[i]) * 0x100000001B3ull;
-        return hash;
-    }
-    // Feeds the part of [at, at + count) that overlaps the block.
-    void See(LONGLONG at, const BYTE* data, DWORD count) {
-        LONGLONG from = std::max(at, position), to = std::min(at + count, position + length);
-        if (from < to)
-            seen = Feed(seen, data + (from - at), static_cast<std::size_t>(to - from));
-    }
-};
-
-class Reader {
-public:
-    Reader(Lumo::IAfsFileHandle* handle, DWORD chunk) : m_handle(handle), m_buffer(chunk) {}
-
-    HRESULT SeekTo(LONGLONG position) {
-        LONGLONG now = 0;
-        return m_handle->Seek(position, Lumo::AFS_Seek_Begin, &now);
-    }
-    // One read of up to count bytes at the handle's position.
-    HRESULT ReadNext(DWORD count, DWORD* got, HRESULT* status) {
-        ULONG read = 0;
-        *status = m_handle->Read(m_buffer.data(), std::min<DWORD>(count, Chunk()), &read, nullptr,
-                                 nullptr);
-        // A read exactly at the end gives no bytes and the end-of-file code.
-        if (*status == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF))
-            *status = S_FALSE;
-        RETURN_IF_FAILED(*status);
-        *got = read;
-        m_total += read;
-        return S_OK;
-    }
-    // Reads a block as a viewer would and notes its hash for the later pass.
-    HRESULT Probe(LONGLONG position, DWORD count) {
-        DWORD got = 0;
-        HRESULT status = S_OK;
-        RETURN_IF_FAILED(SeekTo(position));
-        RETURN_IF_FAILED(ReadNext(count, &got, &status));
-        BlockCheck check{position, got};
-        check.expected = BlockCheck::Feed(check.seen, m_buffer.data(), got);
-        m_checks.push_back(check);
-        return S_OK;
-    }
-    // Start to end (the size the handle gave) in reads one after the other,
-    // into the local file; the probed blocks must match.
-    HRESULT ReadAll(LocalFile& local, LONGLONG size) {
-        LONGLONG position = 0;
-        RETURN_IF_FAILED(SeekTo(0));
-        for (;;) {
-            DWORD got = 0;
-            HRESULT status = S_OK;
-            RETURN_IF_FAILED(ReadNext(Chunk(), &got, &status));
-            RETURN_IF_FAILED(local.Write(m_buffer.data(), got));
-            for (BlockCheck& check : m_checks)
-                check.See(position, m_buffer.data(), got);
-            position += got;
-            if (got == 0 || status == S_FALSE || position >= size)
-                break;
-        }
-        for (const BlockCheck& check : m_checks)
-            RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_CRC), check.seen != check.expected);
-        return S_OK;
-    }
-    std::int64_t Total() const { return m_total; }
-
-private:
-    DWORD Chunk() const { return static_cast<DWORD>(m_buffer.size()); }
-
-    Lumo::IAfsFileHandle* m_handle;
-    std::vector<BYTE> m_buffer;
-    std::vector<BlockCheck> m_checks;
-    std::int64_t m_total = 0;
-};
-
-// The viewer's opening reads: the last kilobyte, then blocks at positions a
-// fixed sequence spreads over the file.
-HRESULT ProbeLikeViewer(Reader& reader, LONGLONG size, DWORD chunk) {
-    RETURN_IF_FAILED(reader.Probe(std::max<LONGLONG>(0, size - kPdfTail), kPdfTail));
-    std::uint64_t state = 0x2545F4914F6CDD1Dull;
-    for (int i = 0; i < kPdfBlocks && size > 0; ++i) {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        RETURN_IF_FAILED(reader.Probe(static_cast<LONGLONG>((state >> 11) % size), chunk));
-    }
-    return S_OK;
-}
-
 } // namespace
 
 HRESULT ListCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& text) {
@@ -272,15 +174,15 @@ HRESULT GetCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& text,
     LocalFile target;
     RETURN_IF_FAILED(target.Open(local, true));
 
-    Reader reader(handle.Get(), options.chunk);
-    if (options.pattern == ReadPattern::Pdf)
-        RETURN_IF_FAILED(ProbeLikeViewer(reader, size, options.chunk));
-    RETURN_IF_FAILED(reader.ReadAll(target, size));
+    std::int64_t total = 0;
+    RETURN_IF_FAILED(ReadThroughHandle(
+        handle.Get(), options.chunk, options.pattern, size,
+        [&](const BYTE* data, DWORD count) { return target.Write(data, count); }, &total));
 
     // Without the emulator's log there is nothing to count from.
     std::int64_t transferred = 0;
     counted = counted && SUCCEEDED(log.TransferredSince(IdOf(nameText), size, &transferred));
-    PrintLine(L"read " + std::to_wstring(reader.Total()) + L" bytes");
+    PrintLine(L"read " + std::to_wstring(total) + L" bytes");
     PrintLine(L"transferred " + (counted ? std::to_wstring(transferred) : L"?") + L" bytes");
     return S_OK;
 }
@@ -297,19 +199,10 @@ HRESULT PutCommand(Lumo::IAfsFileSystem* fileSystem, const std::wstring& local,
         Lumo::AFS_Open_Write | (overwrite ? Lumo::AFS_Open_OpenExisting : Lumo::AFS_Open_CreateNew);
     ComPtr<Lumo::IAfsFileHandle> handle;
     RETURN_IF_FAILED(fileSystem->Open(name.Get(), flags, nullptr, nullptr, handle.Put()));
-    RETURN_IF_FAILED(handle->SetSize(size, nullptr, nullptr));
-    RETURN_IF_FAILED(handle->BeginWrite(nullptr, nullptr));
-    std::vector<BYTE> piece(kPutPiece);
-    for (;;) {
-        DWORD got = 0;
-        RETURN_IF_FAILED(source.Read(piece.data(), kPutPiece, &got));
-        if (got == 0)
-            break;
-        ULONG written = 0;
-        RETURN_IF_FAILED(handle->Write(piece.data(), got, &written, nullptr, nullptr));
-        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), written != got);
-    }
-    RETURN_IF_FAILED(handle->Commit(nullptr, nullptr));
+    RETURN_IF_FAILED(
+        WriteThroughHandle(handle.Get(), size, [&](BYTE* data, DWORD count, DWORD* got) {
+            return source.Read(data, count, got);
+        }));
     ComPtr<Lumo::IAfsName> written;
     RETURN_IF_FAILED(handle->get_Name(written.Put()));
     std::wstring writtenText;

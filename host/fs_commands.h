@@ -3,6 +3,7 @@
 // sign-in shows its dialog). Each prints its result on standard output.
 #pragma once
 
+#include "host/document_io.h"
 #include "plugin/sdk/lumo.h"
 
 #include <windows.h>
@@ -10,11 +11,6 @@
 #include <string>
 
 namespace gd {
-
-enum class ReadPattern {
-    Sequential, // start to end
-    Pdf,        // the last kilobyte, scattered blocks, then start to end
-};
 
 struct GetOptions {
     DWORD chunk = 64 * 1024;
