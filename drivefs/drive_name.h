@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-GD_DECLARE_INTERFACE(IDriveName, "6A0C3E52-41D7-4C1B-9B3E-2F6D8A715C04")
+GD_DECLARE_INTERFACE(IDriveName, "5996675A-1E7C-40D2-ABF7-6B34ABC720B0")
 
 namespace gd {
 

@@ -24,7 +24,11 @@ const DialogIds& GetDialogIds() {
     return g_dialog_ids;
 }
 
-GDPlugin::~GDPlugin() = default;
+GDPlugin::~GDPlugin() {
+    // The host may still hold the handler for a while: it must not reach back.
+    if (m_commands)
+        m_commands->ForgetPlugin();
+}
 
 HRESULT GDPlugin::get_ID(GUID* id) {
     if (id == nullptr)
@@ -91,8 +95,12 @@ HRESULT GDPlugin::InitFileSystems() {
 HRESULT GDPlugin::InitUI() {
     LoadStrings();
     RegisterDialogIds();
-    // Still to come with the commands: create the CommandsHandler with a back
-    // pointer to this object into m_commands and run its CreateCommands step.
+    // Without the handler there are no commands; InitUI succeeds all the same.
+    if (m_commands)
+        m_commands->ForgetPlugin();
+    m_commands.Reset();
+    if (SUCCEEDED(MakeObject(&m_commands, this)))
+        LOG_IF_FAILED(m_commands->CreateCommands());
     return S_OK;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "drivefs/file_system.h"
+#include "plugin/commands.h"
 #include "plugin/com_object.h"
 #include "plugin/sdk/lumo.h"
 
@@ -56,13 +57,16 @@ public:
     HRESULT STDMETHODCALLTYPE Reserved3() override;
     HRESULT STDMETHODCALLTYPE Reserved4() override;
 
+    // The file system between Init and Uninit, else null.
+    DriveFileSystem* FileSystem() const { return m_file_system.Get(); }
+
 private:
     void LoadStrings();
     void RegisterDialogIds();
 
     ComPtr<DriveFileSystem> m_file_system;
     // The commands handler; kept until this object is destroyed.
-    ComPtr<IUnknown> m_commands;
+    ComPtr<CommandsHandler> m_commands;
     bool m_ids_registered = false;
 };
 

@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
+
+#include "errors/check.h"
+#include "host/loaded_plugin.h"
+#include "http/encoding.h"
+#include "tests/auth/auth_support.h"
+
+// GD_PLUGIN_MODULE comes from the build.
+
+namespace gd {
+namespace {
+
+constexpr DWORD kDeadline = 30000;
+constexpr wchar_t kOpen[] = L"gd.cmd.open";
+constexpr wchar_t kSave[] = L"gd.cmd.save";
+
+std::wstring ModulePath() {
+    std::string narrow = GD_PLUGIN_MODULE;
+    return std::wstring(narrow.begin(), narrow.end());
+}
+
+std::string Sha256(const std::vector<BYTE>& bytes) {
+    BYTE digest[32] = {};
+    BCryptHash(BCRYPT_SHA256_ALG_HANDLE, nullptr, 0, const_cast<BYTE*>(bytes.data()),
+               static_cast<ULONG>(bytes.size()), digest, sizeof digest);
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (BYTE b : digest) {
+        text += kHex[b >> 4];
+        text += kHex[b & 15];
+    }
+    return text;
+}
+
+std::string ContentSha256(const std::string& id) {
+    rapidjson::Document answer;
+    answer.Parse(test::EmulatorControl(L"GET", (L"/_emu/files/" + FromUtf8(id) +
+                                                L"/content-sha256")
+                                                   .c_str())
+                     .c_str());
+    return answer["sha256"].GetString();
+}
+
+// The emulator's id of the file with that title and parent (root: none).
+std::string IdOf(const char* title) {
+    rapidjson::Document files;
+    files.Parse(test::EmulatorControl(L"GET", L"/_emu/files").c_str());
+    for (const auto& file : files["files"].GetArray()) {
+        if (std::string(file["title"].GetString()) == title && !file["trashed"].GetBool())
+            return file["id"].GetString();
+    }
+    return {};
+}
+
+// The plug-in loaded by the emulated host as the editor loads it, Alice
+// signing in through the host's browser when asked.
+class CommandsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        test::ResetEmulator();
+        test::UseEmulator();
+        ASSERT_EQ(MakeObject(&m_host), S_OK);
+        m_host->SetCallTimeout(kDeadline);
+        m_host->SetBrowserScript({BrowserAction::Approve, L"alice.emulator@example.com"});
+        m_plugin = std::make_unique<LoadedPlugin>(m_host.Get());
+        ASSERT_EQ(m_plugin->Load(ModulePath()), S_OK);
+        ASSERT_EQ(m_plugin->Start(), S_OK);
+    }
+    void TearDown() override {
+        if (m_run.valid() &&
+            m_run.wait_for(std::chrono::milliseconds(kDeadline)) != std::future_status::ready) {
+            ADD_FAILURE() << "the command did not end";
+            m_host->OnUi([this] { return m_host->Uix().CancelModalDialogs(), S_OK; });
+        }
+        if (m_run.valid())
+            m_run.get();
+        m_plugin.reset();
+        m_host.Reset();
+        SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr);
+    }
+
+    // Runs a command through its handler on the UI thread, as the menu does,
+    // and waits for its dialog.
+    ComPtr<HostDialog> StartCommand(const wchar_t* name) {
+        std::wstring command = name;
+        m_run = std::async(std::launch::async, [this, command] {
+            return m_host->ExecuteCommand(command);
+        });
+        ComPtr<HostDialog> dialog = m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
+        EXPECT_TRUE(dialog) << "no file dialog";
+        if (dialog)
+            WaitListed(dialog.Get());
+        return dialog;
+    }
+    HRESULT Finish() {
+        if (m_run.wait_for(std::chrono::milliseconds(kDeadline)) != std::future_status::ready)
+            return E_ABORT;
+        return m_run.get();
+    }
+    HRESULT Drive(HostDialog* dialog, std::function<HRESULT(HostDialog&)> step) {
+        return m_host->OnUi([&] { return step(*dialog); });
+    }
+    void WaitListed(HostDialog* dialog) {
+        const ULONGLONG deadline = GetTickCount64() + kDeadline;
+        for (;;) {
+            bool listed = false;
+            m_host->OnUi([&] {
+                listed = dialog->IsDestroyed() || !dialog->IsModal() ||
+                         dialog->Control(L"gd.lst.Test")->IsEnabled();
+                return S_OK;
+            });
+            if (listed)
+                return;
+            if (GetTickCount64() > deadline) {
+                ADD_FAILURE() << "the list was not filled";
+                return;
+            }
+            Sleep(10);
+        }
+    }
+    // Double-clicks the row whose title (with its extension) is text.
+    void Activate(HostDialog* dialog, const std::wstring& text) {
+        long found = -1;
+        ASSERT_EQ(Drive(dialog,
+                        [&](HostDialog& d) -> HRESULT {
+                            HostControl* list = d.Control(L"gd.lst.Test");
+                            for (long row = 0; row < list->RowCount() && found < 0; ++row) {
+                                std::wstring title, extension;
+                                RETURN_IF_FAILED(list->CellText(row, 0, &title));
+                                RETURN_IF_FAILED(list->CellText(row, 1, &extension));
+                                if ((extension.empty() ? title : title + L"." + extension) == text)
+                                    found = row;
+                            }
+                            return found < 0 ? E_FAIL : list->ActivateRow(found);
+                        }),
+                  S_OK)
+            << "no row " << ToUtf8(text);
+        WaitListed(dialog);
+    }
+    void TypeAndOk(HostDialog* dialog, const wchar_t* text) {
+        ASSERT_EQ(Drive(dialog,
+                        [&](HostDialog& d) -> HRESULT {
+                            RETURN_IF_FAILED(d.Control(L"gd.ed.fileName")->Type(text));
+                            return d.Control(L"btn.ok")->Click();
+                        }),
+                  S_OK);
+    }
+    std::vector<std::wstring> Entries(const wchar_t* subMenu) {
+        HostMenu* file = m_plugin->CmdBars()->MenuBar()->SubMenu(L"cmd.file");
+        return file->SubMenu(subMenu)->CommandNames();
+    }
+    std::wstring String(const wchar_t* id) {
+        std::wstring text;
+        EXPECT_TRUE(m_host->Strings().Find(id, &text)) << ToUtf8(id);
+        return text;
+    }
+
+    ComPtr<EmulatedHost> m_host;
+    std::unique_ptr<LoadedPlugin> m_plugin;
+    std::future<HRESULT> m_run;
+};
+
+TEST_F(CommandsTest, TheCommandsAreInTheFileMenuOnceHoweverOftenItIsBuilt) {
+    EXPECT_EQ(Entries(L"cmd.openFrom"), std::vector<std::wstring>{kOpen});
+    EXPECT_EQ(Entries(L"cmd.saveTo"), std::vector<std::wstring>{kSave});
+    ComPtr<HostCmdBars> bars(m_plugin->CmdBars());
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(m_host->FireEvent(L"e.mainView.customizeCmdBars",
+                                    static_cast<Lumo::ILumoInstance*>(m_host.Get()), bars.Get()),
+                  S_OK);
+    }
+    EXPECT_EQ(Entries(L"cmd.openFrom"), std::vector<std::wstring>{kOpen});
+    EXPECT_EQ(Entries(L"cmd.saveTo"), std::vector<std::wstring>{kSave});
+    for (const wchar_t* name : {kOpen, kSave}) {
+        ComPtr<HostCommand> command = m_host->Uix().FindCommand(name);
+        ASSERT_TRUE(command);
+        EXPECT_EQ(m_host->Strings().Resolve(command->m_title), L"&Google Drive...");
+        EXPECT_EQ(command->m_category, L"gd.cmd.cmdsCategory");
+        EXPECT_TRUE(command->m_icon) << "an icon of the four sizes";
+    }
+}
+
+TEST_F(CommandsTest, OpenIsAlwaysEnabledAndSaveOnlyWithADocument) {
+    long state = -1;
+    EXPECT_EQ(m_host->CommandState(kOpen, &state), S_OK);
+    EXPECT_EQ(state, 0);
+    EXPECT_EQ(m_host->CommandState(kSave, &state), S_OK);
+    EXPECT_EQ(state, 0);
+    m_host->SetHasDocument(false);
+    EXPECT_EQ(m_host->CommandState(kSave, &state), S_OK);
+    EXPECT_EQ(state, 2);
+    // Without a document Save does nothing and shows nothing.
+    EXPECT_EQ(m_host->ExecuteCommand(kSave), S_OK);
+    EXPECT_TRUE(m_host->Messages().empty());
+    EXPECT_TRUE(m_host->Saves().empty());
+}
+
+TEST_F(CommandsTest, OpensAPdfTwoFoldersDownInTheEditor) {
+    m_host->SetOpenFileFlags(0x4001);
+    ComPtr<HostDialog> dialog = StartCommand(kOpen);
+    ASSERT_TRUE(dialog);
+    Activate(dialog.Get(), L"Projects");
+    Activate(dialog.Get(), L"2024");
+    Activate(dialog.Get(), L"Budget 2024.pdf");
+    EXPECT_EQ(Finish(), S_OK);
+    auto opens = m_host->Opens();
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0].open_file_flags, 0x0001);
+    EXPECT_TRUE(opens[0].can_show_err_msg);
+    EXPECT_FALSE(opens[0].wrong_type_write);
+    EXPECT_EQ(opens[0].result, S_OK);
+    EXPECT_EQ(Sha256(m_host->OpenedDocument()), ContentSha256(IdOf("Budget 2024.pdf")));
+    EXPECT_TRUE(m_host->Messages().empty());
+}
+
+TEST_F(CommandsTest, CancellingTheDialogShowsNothing) {
+    ComPtr<HostDialog> dialog = StartCommand(kOpen);
+    ASSERT_TRUE(dialog);
+    ASSERT_EQ(Drive(dialog.Get(), [](HostDialog& d) { return d.Control(L"btn.cancel")->Click(); }),
+              S_OK);
+    EXPECT_EQ(Finish(), S_OK);
+    EXPECT_TRUE(m_host->Opens().empty());
+    EXPECT_TRUE(m_host->Messages().empty());
+}
+
+TEST_F(CommandsTest, SavesTheActiveDocumentUnderANewNameInMyDrive) {
+    std::vector<BYTE> document(300000);
+    for (size_t i = 0; i < document.size(); ++i)
+        document[i] = static_cast<BYTE>(i * 7);
+    m_host->SetActiveDocument(document);
+    ComPtr<HostDialog> dialog = StartCommand(kSave);
+    ASSERT_TRUE(dialog);
+    TypeAndOk(dialog.Get(), L"Copy of the budget");
+    EXPECT_EQ(Finish(), S_OK);
+    std::string id = IdOf("Copy of the budget.pdf");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ(ContentSha256(id), Sha256(document));
+    EXPECT_TRUE(m_host->Messages().empty());
+}
+
+TEST_F(CommandsTest, AFailedUploadShowsItsMessageAndLeavesTheFileAsItWas) {
+    const std::string id = IdOf("Welcome.pdf");
+    const std::string before = ContentSha256(id);
+    test::AddFault(R"({"path": "/upload/drive/v2/files/", "method": "PUT", "status": 403,
+                       "reason": "insufficientPermissions", "message": "no", "count": -1})");
+    m_host->SetActiveDocument(std::vector<BYTE>(1000, 'x'));
+    m_host->ScriptAnswers({Lumo::LUMO_MsgBox_Yes, Lumo::LUMO_MsgBox_Cancel});
+    ComPtr<HostDialog> dialog = StartCommand(kSave);
+    ASSERT_TRUE(dialog);
+    TypeAndOk(dialog.Get(), L"Welcome.pdf");
+    EXPECT_EQ(Finish(), S_OK);
+    EXPECT_EQ(ContentSha256(id), before);
+    auto messages = m_host->Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().text, String(L"gd.msg.saveFailed"));
+    EXPECT_EQ(messages.back().caption, String(L"gd.GDPlugin"));
+}
+
+} // namespace
+} // namespace gd
