@@ -14,46 +14,6 @@
 namespace gd {
 namespace {
 
-class LocalFile {
-public:
-    LocalFile() = default;
-    ~LocalFile() {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            CloseHandle(m_handle);
-    }
-    LocalFile(const LocalFile&) = delete;
-    LocalFile& operator=(const LocalFile&) = delete;
-
-    HRESULT Open(const std::wstring& path, bool write) {
-        m_handle = CreateFileW(
-            path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, write ? 0 : FILE_SHARE_READ,
-            nullptr, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), m_handle == INVALID_HANDLE_VALUE);
-        return S_OK;
-    }
-    HRESULT Size(LONGLONG* size) {
-        LARGE_INTEGER value{};
-        RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), !GetFileSizeEx(m_handle, &value));
-        *size = value.QuadPart;
-        return S_OK;
-    }
-    HRESULT Read(void* buffer, DWORD count, DWORD* read) {
-        RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()),
-                     !ReadFile(m_handle, buffer, count, read, nullptr));
-        return S_OK;
-    }
-    HRESULT Write(const void* data, DWORD count) {
-        DWORD written = 0;
-        RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()),
-                     !WriteFile(m_handle, data, count, &written, nullptr));
-        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), written != count);
-        return S_OK;
-    }
-
-private:
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
-};
-
 // Lines go out as UTF-8, whatever the console's code page.
 void PrintLine(const std::wstring& line) {
     std::string text = ToUtf8(line);

@@ -10,6 +10,7 @@
 
 #include "auth/endpoints.h"
 #include "errors/registry.h"
+#include "host/editor_commands.h"
 #include "host/fs_commands.h"
 #include "host/loaded_plugin.h"
 #include "plugin/module.h"
@@ -57,6 +58,7 @@ struct CommandLine {
     std::vector<std::wstring> operands;
     GetOptions get;
     bool overwrite = false;
+    std::wstring path; // open --pick, save --as
 };
 
 void PrintUsage() {
@@ -67,7 +69,10 @@ void PrintUsage() {
              L"  ls NAME\n"
              L"  stat NAME\n"
              L"  get NAME LOCAL [--chunk N] [--pattern seq|pdf]\n"
-             L"  put LOCAL NAME [--overwrite]\n");
+             L"  put LOCAL NAME [--overwrite]\n"
+             L"  open LOCAL --pick PATH\n"
+             L"  save LOCAL --as PATH\n"
+             L"  demo\n");
 }
 
 bool ParseConsent(const std::wstring& text, BrowserAction* action) {
@@ -112,6 +117,11 @@ bool ParseCommandArgs(const std::vector<std::wstring>& args, std::size_t at, Com
             line->get.pattern = pattern == L"pdf" ? ReadPattern::Pdf : ReadPattern::Sequential;
         } else if (line->command == L"put" && arg == L"--overwrite") {
             line->overwrite = true;
+        } else if ((line->command == L"open" && arg == L"--pick") ||
+                   (line->command == L"save" && arg == L"--as")) {
+            if (!hasValue || !line->path.empty())
+                return false;
+            line->path = args[++at];
         } else if (arg.rfind(L"--", 0) == 0) {
             return false;
         } else {
@@ -121,7 +131,11 @@ bool ParseCommandArgs(const std::vector<std::wstring>& args, std::size_t at, Com
     const struct {
         const wchar_t* command;
         std::size_t operands;
-    } kCommands[] = {{L"info", 0}, {L"ls", 1}, {L"stat", 1}, {L"get", 2}, {L"put", 2}};
+    } kCommands[] = {{L"info", 0}, {L"ls", 1},   {L"stat", 1}, {L"get", 2},
+                     {L"put", 2},  {L"open", 1}, {L"save", 1}, {L"demo", 0}};
+    bool needsPath = line->command == L"open" || line->command == L"save";
+    if (needsPath && line->path.empty())
+        return false;
     for (const auto& entry : kCommands) {
         if (line->command == entry.command)
             return line->operands.size() == entry.operands;
@@ -176,7 +190,15 @@ HRESULT RunCommand(const CommandLine& line, LoadedPlugin& plugin, EmulatedHost& 
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     if (EmulatorEndpoint())
         host.SetBrowserScript(line.consent);
-    HRESULT hr = RunFileCommand(line, fileSystems.front().Get());
+    HRESULT hr;
+    if (line.command == L"open")
+        hr = OpenThroughCommand(host, line.operands[0], line.path);
+    else if (line.command == L"save")
+        hr = SaveThroughCommand(host, line.operands[0], line.path);
+    else if (line.command == L"demo")
+        hr = DemoThroughCommands(plugin, host);
+    else
+        hr = RunFileCommand(line, fileSystems.front().Get());
     fflush(stdout);
     return hr;
 }

@@ -1,0 +1,50 @@
+// lumo-host's editor commands: the plug-in's Open and Save commands run
+// through the host's menu handler, with the file dialog answered by the
+// host's driver the way a user would (a double-click per folder, a typed
+// name), and the whole road as a demonstration.
+#pragma once
+
+#include "host/emulated_host.h"
+#include "host/loaded_plugin.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace gd {
+
+// Drives the plug-in's file dialog ("DlgOpenFile") on the host's UI thread.
+class FileDialogDriver {
+public:
+    FileDialogDriver(EmulatedHost& host, DWORD deadline) : m_host(host), m_deadline(deadline) {}
+
+    // The dialog once it shows, with its first listing done.
+    HRESULT Wait(ComPtr<HostDialog>* dialog);
+    // Until the list is filled again (or the dialog ended).
+    HRESULT WaitListed(HostDialog* dialog);
+    // Double-clicks the row titled text (title and extension); S_FALSE
+    // when no row is.
+    HRESULT Activate(HostDialog* dialog, const std::wstring& text);
+    HRESULT TypeAndOk(HostDialog* dialog, const std::wstring& text);
+    HRESULT Cancel(HostDialog* dialog);
+
+private:
+    HRESULT OnUi(const std::function<HRESULT()>& work) { return m_host.OnUi(work); }
+
+    EmulatedHost& m_host;
+    DWORD m_deadline;
+};
+
+// Runs the Open command, follows path ("Reports/2024/summary-2024.pdf") below
+// My Drive and writes the opened document's bytes to local. A path that
+// leads nowhere cancels the dialog: the cancellation's code.
+HRESULT OpenThroughCommand(EmulatedHost& host, const std::wstring& local, const std::wstring& path);
+// Makes local the active document, runs the Save command, goes to path's
+// folder and types its file name (a replacement is confirmed).
+HRESULT SaveThroughCommand(EmulatedHost& host, const std::wstring& local, const std::wstring& path);
+// The whole road: the menu entries, a sign-in, an open two folders down, a
+// save under a new name in My Drive and the listing that shows it, each step
+// with its time.
+HRESULT DemoThroughCommands(LoadedPlugin& plugin, EmulatedHost& host);
+
+} // namespace gd
