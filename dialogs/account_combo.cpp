@@ -63,7 +63,8 @@ HRESULT AccountCombo::Fill() {
         AccountEntryPtr current;
         m_store->GetCurrentAccount(&current);
         const std::wstring current_name = current ? current->Name() : std::wstring();
-        LOG_IF_FAILED(m_combo_object->put_Enabled(m_snapshot.empty() ? VARIANT_FALSE : VARIANT_TRUE));
+        LOG_IF_FAILED(
+            m_combo_object->put_Enabled(m_snapshot.empty() ? VARIANT_FALSE : VARIANT_TRUE));
         ++m_updating;
         struct Done {
             int& updating;
