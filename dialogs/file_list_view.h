@@ -53,8 +53,7 @@ public:
     // failure.
     FileList(ComPtr<Lumo::ILumoInstance> host, ComPtr<Lumo::IUixInstance> ui,
              ComPtr<Lumo::IAfsFileSystem> file_system, IconsProvider& icons,
-             ComPtr<Lumo::IUixObj> list_object, FolderNavigator& navigator,
-             Confirmed on_confirmed);
+             ComPtr<Lumo::IUixObj> list_object, FolderNavigator& navigator, Confirmed on_confirmed);
     // Lets the host list go of the callback handler.
     ~FileList();
     FileList(const FileList&) = delete;

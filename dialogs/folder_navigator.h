@@ -6,6 +6,8 @@
 #include "plugin/com_object.h"
 #include "plugin/sdk/lumo.h"
 
+#include <windows.h>
+
 #include <atomic>
 #include <functional>
 #include <future>
@@ -71,8 +73,10 @@ public:
     bool IsRunning() const { return m_is_running.load(); }
 
 private:
+    // The worker's listing of m_folder into m_entries.
     HRESULT Enumerate();
-    HRESULT ListEntries();
+    // Hands result to the completion on the UI thread unless stopped.
+    void Complete(HRESULT result);
     void WaitForWorker();
 
     ComPtr<Lumo::ILumoInstance> m_host;
@@ -82,6 +86,10 @@ private:
     Entries m_entries;
     std::future<void> m_worker;
     std::atomic<bool> m_is_running{false};
+    // Set by the worker as its last step.
+    HANDLE m_worker_done = nullptr;
+    // The completion runs (UI thread only).
+    bool m_in_completion = false;
 };
 
 } // namespace gd
