@@ -309,11 +309,21 @@ HRESULT HostControl::InsertItem(long index, LPCWSTR text, LPCWSTR edit_text, Lum
     return S_OK;
 }
 
-HRESULT HostControl::put_SelItem(long index) {
-    RETURN_IF_FAILED(CheckThread(m_thread));
+HRESULT HostControl::Select(long index) {
     RETURN_HR_IF(E_INVALIDARG, index < -1 || index >= static_cast<long>(m_entries.size()));
     m_selected = index;
     SetWindowTextW(m_window, index == -1 ? L"" : m_entries[index].text.c_str());
+    return S_OK;
+}
+
+// The editor's combo tells its handlers of every change of its selection,
+// also of one made by code.
+HRESULT HostControl::put_SelItem(long index) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
+    const long before = m_selected;
+    RETURN_IF_FAILED(Select(index));
+    if (index != before && m_dialog != nullptr)
+        LOG_IF_FAILED(Notify(Lumo::UIX_Notify_SelChanged));
     return S_OK;
 }
 
@@ -470,7 +480,7 @@ HRESULT HostControl::Type(const std::wstring& text) {
 HRESULT HostControl::Pick(long index) {
     RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INVALID_STATE), !IsEnabled());
-    RETURN_IF_FAILED(put_SelItem(index));
+    RETURN_IF_FAILED(Select(index));
     return Notify(Lumo::UIX_Notify_SelChanged);
 }
 

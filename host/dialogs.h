@@ -131,7 +131,8 @@ public:
     HRESULT STDMETHODCALLTYPE Start() override;
     HRESULT STDMETHODCALLTYPE Stop() override;
 
-    // Driver: what a user does, with the notifications it causes.
+    // Driver: what a user does, with the notifications it causes (a combo
+    // notifies its selection also when code changes it).
     HRESULT Click();
     HRESULT Type(const std::wstring& text);
     HRESULT Pick(long index);
@@ -156,6 +157,8 @@ public:
 private:
     friend class HostDialog;
     HRESULT Notify(long kind);
+    // A combo's selection, without telling anyone.
+    HRESULT Select(long index);
     bool Answers(REFIID iid) const;
 
     struct Column {

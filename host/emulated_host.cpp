@@ -264,12 +264,16 @@ HRESULT EmulatedHost::CreateOperationOptions(IUnknown** options) {
     return created->QueryInterface(__uuidof(IUnknown), reinterpret_cast<void**>(options));
 }
 
-HRESULT EmulatedHost::ShowMessage(LPCWSTR text, LPCWSTR caption, DWORD, HWND, DWORD style,
-                                  long* answer) {
+HRESULT EmulatedHost::ShowMessage(LPCWSTR text, LPCWSTR caption, DWORD help_id, HWND owner,
+                                  DWORD style, long* answer) {
     RETURN_HR_IF(RPC_E_WRONG_THREAD, !m_ui.IsCurrent());
     std::lock_guard<std::mutex> guard(m_lock);
-    MessageRecord record{text != nullptr ? text : L"", caption != nullptr ? caption : L"", style,
-                         kDefaultAnswer};
+    MessageRecord record{text != nullptr ? text : L"",
+                         caption != nullptr ? caption : L"",
+                         style,
+                         kDefaultAnswer,
+                         owner,
+                         help_id};
     if (!m_answers.empty()) {
         record.answer = m_answers.front();
         m_answers.pop_front();
@@ -280,11 +284,60 @@ HRESULT EmulatedHost::ShowMessage(LPCWSTR text, LPCWSTR caption, DWORD, HWND, DW
     return S_OK;
 }
 
-HRESULT EmulatedHost::GetFileTypeFilter(LPCWSTR key, long, BSTR* filter) {
+namespace {
+
+struct FilterText {
+    const wchar_t* key;
+    const wchar_t* text;
+    // What expand adds: the entries of the formats the key stands for.
+    const wchar_t* expanded;
+};
+
+// The editor's file types, each "description|patterns|" and the whole text
+// ended by a second "|". "<allSupp>" stands for every format it opens, so
+// expanded it lists each of them after its own entry.
+constexpr FilterText kFilterTexts[] = {
+    {L"<pdf>", L"PDF Documents (*.pdf)|*.pdf|", nullptr},
+    {L"<doc>", L"Word Documents (*.doc, *.docx)|*.doc;*.docx|", nullptr},
+    {L"<xls>", L"Excel Workbooks (*.xls, *.xlsx)|*.xls;*.xlsx|", nullptr},
+    {L"<ppt>", L"PowerPoint Presentations (*.ppt, *.pptx)|*.ppt;*.pptx|", nullptr},
+    {L"<vsd>", L"Visio Drawings (*.vsd, *.vsdx)|*.vsd;*.vsdx|", nullptr},
+    {L"<xps>", L"XPS Documents (*.xps, *.oxps)|*.xps;*.oxps|", nullptr},
+    {L"<img>", L"Image Files (*.tif, *.png, *.jpg)|*.tif;*.tiff;*.png;*.jpg;*.jpeg|", nullptr},
+    {L"<allSupp>",
+     L"All Supported Files|*.pdf;*.doc;*.docx;*.xls;*.xlsx;*.ppt;*.pptx;*.vsd;*.vsdx;*.xps;*.oxps;"
+     L"*.tif;*.tiff;*.png;*.jpg;*.jpeg|",
+     L"<pdf><doc><xls><ppt><vsd><xps><img>"},
+    {L"<all>", L"All Files (*.*)|*.*|", nullptr},
+};
+
+const FilterText* FindFilterText(std::wstring_view key) {
+    for (const FilterText& entry : kFilterTexts) {
+        if (key == entry.key)
+            return &entry;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+HRESULT EmulatedHost::GetFileTypeFilter(LPCWSTR key, long expand, BSTR* filter) {
+    RETURN_HR_IF_NULL(E_POINTER, filter);
+    *filter = nullptr;
     RETURN_HR_IF_NULL(E_INVALIDARG, key);
-    const wchar_t* text = std::wstring_view(key) == L"<pdf>" ? L"PDF Documents (*.pdf)|*.pdf|"
-                                                             : L"All Files (*.*)|*.*|";
-    return CopyToBstr(text, filter);
+    const FilterText* found = FindFilterText(key);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), found == nullptr);
+    std::wstring text = found->text;
+    if (expand != 0 && found->expanded != nullptr) {
+        std::wstring_view keys = found->expanded;
+        for (size_t start = 0; start < keys.size();) {
+            size_t end = keys.find(L'>', start) + 1;
+            text += FindFilterText(keys.substr(start, end - start))->text;
+            start = end;
+        }
+    }
+    text += L'|';
+    return CopyToBstr(text.c_str(), filter);
 }
 
 HRESULT EmulatedHost::FormatSize(LONGLONG bytes, DWORD, BSTR* text) {

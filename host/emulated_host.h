@@ -27,6 +27,8 @@ struct MessageRecord {
     std::wstring caption;
     DWORD style = 0;
     long answer = 0;
+    HWND owner = nullptr;
+    DWORD help_id = 0;
 };
 
 struct OpenRecord {

@@ -8,6 +8,8 @@ namespace gd {
 StringTable::StringTable() {
     m_strings[L"btn.ok"] = L"OK";
     m_strings[L"btn.cancel"] = L"Cancel";
+    m_strings[L"dlg.open.actionBtnTitle"] = L"Open";
+    m_strings[L"dlg.save.actionBtnTitle"] = L"Save";
 }
 
 HRESULT StringTable::Load(IStream* document) {

@@ -13,7 +13,8 @@ namespace gd {
 
 class StringTable {
 public:
-    // Starts with the host's own strings ("btn.ok", "btn.cancel").
+    // Starts with the host's own strings ("btn.ok", "btn.cancel", the file
+    // dialogs' action buttons "dlg.open.actionBtnTitle" and "dlg.save.actionBtnTitle").
     StringTable();
 
     // Adds a string table document (<Localization>): each <text id="x"> of a

@@ -1,0 +1,183 @@
+#include "dialogs/folder_navigator.h"
+
+#include "errors/check.h"
+#include "errors/codes.h"
+
+namespace gd {
+namespace {
+
+// A failed call is traced with the expression as the source reads it.
+#define RETURN_IF_FAILED_AS(text, expr)                                                            \
+    do {                                                                                           \
+        HRESULT gd_hr_ = LogIfFailed(text, (expr));                                                \
+        if (FAILED(gd_hr_))                                                                        \
+            return gd_hr_;                                                                         \
+    } while (0)
+
+// Lets the calling thread's messages run (the host's main-thread calls among
+// them) until event is set. A quit seen meanwhile is posted again afterwards
+// for the loops around.
+void WaitLettingMessagesRun(HANDLE event) {
+    bool quit = false;
+    int quit_code = 0;
+    while (MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                quit_code = static_cast<int>(message.wParam);
+                continue;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    if (quit)
+        PostQuitMessage(quit_code);
+}
+
+} // namespace
+
+HRESULT MainThreadCall::Run() {
+    if (!m_function)
+        return E_FAIL;
+    try {
+        return m_function();
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+void CallOnMainThread(Lumo::ILumoInstance* host, std::function<HRESULT()> function) {
+    ComPtr<MainThreadCall> call;
+    if (host == nullptr || FAILED(LOG_IF_FAILED(MakeObject(&call, std::move(function)))))
+        return;
+    host->RunOnMainThread(call.Get(), INFINITE);
+}
+
+FolderNavigator::FolderNavigator(ComPtr<Lumo::ILumoInstance> host,
+                                 ComPtr<Lumo::IAfsFileSystem> file_system, Completion on_completed)
+    : m_host(std::move(host)), m_file_system(std::move(file_system)),
+      m_on_completed(std::move(on_completed)),
+      m_worker_done(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+
+FolderNavigator::~FolderNavigator() {
+    Stop();
+    WaitForWorker();
+    if (m_worker_done != nullptr)
+        CloseHandle(m_worker_done);
+}
+
+HRESULT FolderNavigator::Navigate(Lumo::IAfsName* folder_or_file_item) {
+    RETURN_HR_IF(E_FAIL, m_is_running);
+    RETURN_HR_IF_NULL(GD_E_MISSING, m_file_system.Get());
+    ComPtr<Lumo::IAfsFileInfo> information;
+    RETURN_IF_FAILED_AS(
+        "m_file_system->GetFileInfo(folder_or_file_item, nullptr, nullptr, &information)",
+        m_file_system->GetFileInfo(folder_or_file_item, nullptr, nullptr, information.Put()));
+    RETURN_HR_IF(GD_E_UNEXPECTED, !information);
+    DWORD attributes = 0;
+    RETURN_IF_FAILED_AS("information->get_Attributes(&attributes)",
+                        information->get_Attributes(&attributes));
+    if ((attributes & Lumo::AFS_Attribute_Folder) != 0) {
+        m_folder = ComPtr<Lumo::IAfsName>(folder_or_file_item);
+    } else {
+        RETURN_IF_FAILED_AS("m_file_system->NameGetParent(folder_or_file_item, &m_folder)",
+                            m_file_system->NameGetParent(folder_or_file_item, m_folder.Put()));
+    }
+    RETURN_IF_FAILED_AS("Refresh()", Refresh());
+    return S_OK;
+}
+
+HRESULT FolderNavigator::Refresh() {
+    if (m_is_running.exchange(true)) {
+        TraceReturn("!m_is_running.exchange(true)", E_FAIL);
+        return E_FAIL;
+    }
+    m_entries.clear();
+    if (!m_folder) {
+        m_is_running = false;
+        CallOnMainThread(m_host.Get(), [this] { return m_on_completed(S_FALSE); });
+        return S_FALSE;
+    }
+    // The last worker cleared the flag as its last step: it is ending.
+    WaitForWorker();
+    return RunGuarded([&]() -> HRESULT {
+        ResetEvent(m_worker_done);
+        try {
+            m_worker = std::async(std::launch::async, [this] {
+                HRESULT result = RunGuarded([this] { return Enumerate(); });
+                Complete(result);
+                SetEvent(m_worker_done);
+            });
+        } catch (...) {
+            SetEvent(m_worker_done);
+            m_is_running = false;
+            throw;
+        }
+        return S_OK;
+    });
+}
+
+void FolderNavigator::Stop() {
+    if (!m_is_running.exchange(false) || !m_worker.valid())
+        return;
+    // Inside the completion the worker waits for this very call to return.
+    if (m_in_completion)
+        return;
+    WaitLettingMessagesRun(m_worker_done);
+    m_worker.get();
+}
+
+void FolderNavigator::WaitForWorker() {
+    if (m_in_completion || !m_worker.valid())
+        return;
+    m_worker.get();
+}
+
+HRESULT FolderNavigator::Enumerate() {
+    ComPtr<Lumo::IAfsEnumFolder> enum_folder;
+    RETURN_IF_FAILED_AS(
+        "m_file_system->EnumFolder(m_folder, nullptr, nullptr, &enum_folder)",
+        m_file_system->EnumFolder(m_folder.Get(), nullptr, nullptr, enum_folder.Put()));
+    RETURN_HR_IF(GD_E_UNEXPECTED, !enum_folder);
+    if (!m_is_running) {
+        TraceReturn("m_is_running", GD_E_CANCELLED);
+        return GD_E_CANCELLED;
+    }
+    ComPtr<Lumo::IAfsFileInfo> enum_item;
+    RETURN_IF_FAILED_AS("enum_folder->Next(&enum_item)", enum_folder->Next(enum_item.Put()));
+    while (enum_item) {
+        // Checked between items, so a stop waits at most for one page.
+        if (!m_is_running) {
+            TraceReturn("m_is_running", GD_E_CANCELLED);
+            return GD_E_CANCELLED;
+        }
+        ComPtr<Lumo::IAfsName> name;
+        RETURN_IF_FAILED_AS("enum_item->get_Name(&name)", enum_item->get_Name(name.Put()));
+        m_entries[name] = std::move(enum_item);
+        RETURN_IF_FAILED_AS("enum_folder->Next(&enum_item)", enum_folder->Next(enum_item.Put()));
+    }
+    if (!m_is_running) {
+        TraceReturn("m_is_running", GD_E_CANCELLED);
+        return GD_E_CANCELLED;
+    }
+    return S_OK;
+}
+
+void FolderNavigator::Complete(HRESULT result) {
+    if (m_is_running) {
+        // A stop that came while this call waited for the UI thread drops it.
+        CallOnMainThread(m_host.Get(), [this, result]() -> HRESULT {
+            if (!m_is_running)
+                return GD_E_CANCELLED;
+            m_in_completion = true;
+            HRESULT hr = RunGuarded([&] { return m_on_completed(result); });
+            m_in_completion = false;
+            return hr;
+        });
+    }
+    m_is_running = false;
+}
+
+} // namespace gd
