@@ -4,6 +4,7 @@
 #include "drivefs/file_system.h"
 #include "drivefs/name_text.h"
 #include "errors/check.h"
+#include "errors/codes.h"
 #include "plugin/gd_plugin.h"
 #include "plugin/host_instance.h"
 #include "plugin/resources.h"
@@ -73,15 +74,14 @@ ComPtr<Lumo::ILumoView> MainViewOf(IUnknown* context) {
 }
 
 CommandsHandler::CommandsHandler(GDPlugin* plugin)
-    : m_plugin(plugin),
-      m_entries{
-          {0, L"gd.cmd.open", L"gd.cmd.open.tip", L"gd.msg.openFailed",
-           &CommandsHandler::OpenState, &CommandsHandler::OpenFlow, 0, kCommandImages,
-           std::size(kCommandImages)},
-          {0, L"gd.cmd.save", L"gd.cmd.save.tip", L"gd.msg.saveFailed",
-           &CommandsHandler::SaveState, &CommandsHandler::SaveFlow, 0, kCommandImages,
-           std::size(kCommandImages)},
-      } {
+    : m_plugin(plugin), m_entries{
+                            {0, L"gd.cmd.open", L"gd.cmd.open.tip", L"gd.msg.openFailed",
+                             &CommandsHandler::OpenState, &CommandsHandler::OpenFlow, 0,
+                             kCommandImages, std::size(kCommandImages)},
+                            {0, L"gd.cmd.save", L"gd.cmd.save.tip", L"gd.msg.saveFailed",
+                             &CommandsHandler::SaveState, &CommandsHandler::SaveFlow, 0,
+                             kCommandImages, std::size(kCommandImages)},
+                        } {
     CreateDispTypeInfo(&g_sink_interface, LOCALE_SYSTEM_DEFAULT, m_type_info.Put());
 }
 
@@ -130,8 +130,8 @@ HRESULT CommandsHandler::MakeIcon(const CommandEntry& entry, ComPtr<Lumo::IUixIc
     for (size_t i = 0; i < entry.image_count; ++i) {
         ComPtr<IStream> stream;
         ComPtr<Lumo::IUixImage> image;
-        if (FAILED(CreateResourceStream(nullptr, kPngResourceType, entry.images[i],
-                                        stream.Put())) ||
+        if (FAILED(
+                CreateResourceStream(nullptr, kPngResourceType, entry.images[i], stream.Put())) ||
             FAILED(uix->DecodeImage(stream.Get(), image.Put())) || !image)
             continue;
         if (SUCCEEDED(made->AddImage(image.Get())))
@@ -316,9 +316,10 @@ HRESULT CommandsHandler::StartFolder(std::unique_ptr<FolderHolder>* holder) {
     RETURN_HR_IF_NULL(GD_E_MISSING, fileSystem);
     std::shared_ptr<AccountStore> store;
     RETURN_HR_IF(GD_E_OUTOFMEMORY, FAILED(RunGuarded([&] {
-                     store = fileSystem->Store();
-                     return S_OK;
-                 })) || !store);
+                                       store = fileSystem->Store();
+                                       return S_OK;
+                                   })) ||
+                                       !store);
     ComPtr<Lumo::IAfsName> start;
     AccountEntryPtr current;
     if (store->GetCurrentAccount(&current) == S_OK) {
@@ -334,8 +335,8 @@ HRESULT CommandsHandler::StartFolder(std::unique_ptr<FolderHolder>* holder) {
         RETURN_HR_IF(GD_E_UNEXPECTED, !start);
     }
     return RunGuarded([&] {
-        *holder = std::make_unique<FolderHolder>(OwnName(start.Get(), fileSystem) ? start
-                                                                                   : nullptr);
+        *holder =
+            std::make_unique<FolderHolder>(OwnName(start.Get(), fileSystem) ? start : nullptr);
         return S_OK;
     });
 }
@@ -388,8 +389,8 @@ HRESULT CommandsHandler::SaveFlow(IUnknown*) {
         return S_FALSE;
     ComPtr<IUnknown> options;
     LOG_IF_FAILED(HostInstance::Instance()->CreateOperationOptions(options.Put()));
-    HRESULT saved = view->SaveDocument(target.Get(), Lumo::LUMO_SaveMode_SaveAs, options.Get(), 0,
-                                       0, 0, 0, 0);
+    HRESULT saved =
+        view->SaveDocument(target.Get(), Lumo::LUMO_SaveMode_SaveAs, options.Get(), 0, 0, 0, 0, 0);
     if (FAILED(saved) && !IsCancellation(saved))
         return saved;
     return dialog;

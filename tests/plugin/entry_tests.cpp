@@ -153,6 +153,11 @@ TEST_F(PluginLifecycle, InitKeepsTheFirstHostUntilUninit) {
     EXPECT_TRUE(m_other_host->Strings().Find(L"gd.cmd.open", &text));
     EXPECT_EQ(text, L"&Google Drive...");
     EXPECT_EQ(OnUi([&] { return plugin->Uninit(); }), S_OK);
+    // The second host holds the commands it was given too: like the first,
+    // it lets go of them before the module goes.
+    EXPECT_EQ(
+        m_other_host->OnUi([&] { return m_other_host->DropObjectsOf(loaded.Module()), S_OK; }),
+        S_OK);
 }
 
 } // namespace
