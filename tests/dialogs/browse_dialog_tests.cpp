@@ -8,6 +8,8 @@
 #include "tests/auth/auth_support.h"
 #include "tests/support/host_sign_in.h"
 
+#include "tests/dialogs/dialog_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,21 +26,8 @@ constexpr DWORD kDeadline = 30000;
 
 // The file system's browse dialog in the emulated host, with Alice signed
 // in through the host's browser when the browse resolves My Drive.
-class BrowseDialogTest : public ::testing::Test {
+class BrowseDialogTest : public test::DialogTest {
 protected:
-    void SetUp() override {
-        test::ResetEmulator();
-        test::UseEmulator();
-        ComPtr<IStream> strings;
-        ASSERT_EQ(
-            CreateResourceStream(nullptr, kXmlResourceType, kStringsResourceId, strings.Put()),
-            S_OK);
-        ASSERT_EQ(Host().LoadLocalization(strings.Get()), S_OK);
-        Host().SetBrowserScript({BrowserAction::Approve, L"alice.emulator@example.com"});
-        ASSERT_EQ(MakeObject(&m_file_system, ComPtr<Lumo::IAfsInstance>(&Host().Afs())), S_OK);
-        SetProperty(L"ClientID", BuiltInClientId());
-        SetProperty(L"ClientSecret", BuiltInClientSecret());
-    }
     void TearDown() override {
         if (m_browse.valid() &&
             m_browse.wait_for(std::chrono::milliseconds(kDeadline)) != std::future_status::ready) {
@@ -47,18 +36,7 @@ protected:
         }
         if (m_browse.valid())
             m_browse.get();
-        m_file_system->DropStore();
-        SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr);
-    }
-
-    EmulatedHost& Host() { return m_sign_in.Host(); }
-
-    void SetProperty(const wchar_t* name, const wchar_t* value) {
-        Bstr property;
-        ASSERT_EQ(property.Assign(name), S_OK);
-        Variant text;
-        ASSERT_EQ(text.SetText(value), S_OK);
-        ASSERT_EQ(m_file_system->SetProperty(property.Get(), text.Get()), S_OK);
+        DialogTest::TearDown();
     }
 
     // Starts the browse on a thread of its own and waits for its dialog.
@@ -109,14 +87,6 @@ protected:
                   S_OK);
         return rows;
     }
-    static long RowOf(const std::vector<std::wstring>& rows, const wchar_t* text) {
-        auto found = std::find(rows.begin(), rows.end(), text);
-        EXPECT_NE(found, rows.end()) << "no row " << testing::PrintToString(std::wstring(text));
-        return found == rows.end() ? -1 : static_cast<long>(found - rows.begin());
-    }
-    HRESULT Drive(HostDialog* dialog, std::function<HRESULT(HostDialog&)> step) {
-        return Host().OnUi([&] { return step(*dialog); });
-    }
     HRESULT Activate(HostDialog* dialog, long row, DWORD flags = Lumo::UIX_ListActivate_Confirm) {
         return Drive(dialog, [&](HostDialog& d) {
             return d.Control(L"gd.lst.Test")->ActivateRow(row, flags);
@@ -130,14 +100,7 @@ protected:
         EXPECT_EQ(Drive(dialog, [&](HostDialog& d) { return d.get_Text(title.Put()); }), S_OK);
         return title.Text();
     }
-    std::wstring String(const wchar_t* id) {
-        std::wstring text;
-        EXPECT_TRUE(Host().Strings().Find(id, &text)) << id;
-        return text;
-    }
 
-    test::HostSignIn m_sign_in;
-    ComPtr<DriveFileSystem> m_file_system;
     std::future<HRESULT> m_browse;
     ComPtr<Lumo::IAfsNameList> m_chosen;
 };
