@@ -351,7 +351,7 @@ HRESULT HostControl::put_Callback(Lumo::IUixListCallback* callback) {
 HRESULT HostControl::InsertColumn(long index, long width, LPCWSTR text, LPCWSTR hint) {
     RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_INVALIDARG, index < -1 || index > static_cast<long>(m_columns.size()));
-    Column column{text != nullptr ? text : L"", hint != nullptr ? hint : L"", width, 0};
+    ListColumn column{text != nullptr ? text : L"", hint != nullptr ? hint : L"", width, 0};
     m_columns.insert(index == -1 ? m_columns.end() : m_columns.begin() + index, column);
     return S_OK;
 }
@@ -360,7 +360,7 @@ HRESULT HostControl::SetColumn(long index, DWORD mask, LPCWSTR text, LPCWSTR hin
                                long width, DWORD style_set, DWORD style_clear, DWORD) {
     RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF(E_INVALIDARG, index < 0 || index >= static_cast<long>(m_columns.size()));
-    Column& column = m_columns[index];
+    ListColumn& column = m_columns[index];
     if ((mask & Lumo::UIX_ListColumnMask_Text) != 0)
         column.text = text != nullptr ? text : L"";
     if ((mask & Lumo::UIX_ListColumnMask_Hint) != 0)
@@ -407,13 +407,17 @@ HRESULT HostControl::put_ItemCount(long count) {
     return S_OK;
 }
 
-// The cells are asked for again, as a repaint would.
+// The cells are asked for again, texts and images, as a repaint would.
 HRESULT HostControl::RedrawItems(long first, long count) {
     RETURN_IF_FAILED(CheckThread(m_thread));
     for (long row = first; row < first + count && row < m_row_count; ++row) {
         for (long column = 0; column < static_cast<long>(m_columns.size()); ++column) {
             std::wstring text;
             CellText(row, column, &text);
+            ComPtr<Lumo::IUixImage> image;
+            double opacity = 0;
+            SIZE size{};
+            CellImage(row, column, &image, &opacity, &size);
         }
     }
     return S_OK;
@@ -488,6 +492,8 @@ HRESULT HostControl::SelectRows(const std::vector<long>& rows) {
     RETURN_IF_FAILED(CheckThread(m_thread));
     for (long row : rows)
         RETURN_HR_IF(E_INVALIDARG, row < 0 || row >= m_row_count);
+    // A single-selection list cannot hold several rows selected.
+    RETURN_HR_IF(E_INVALIDARG, rows.size() > 1 && (m_style & Lumo::UIX_ListStyle_MultiSelect) == 0);
     m_selected_rows = rows;
     std::sort(m_selected_rows.begin(), m_selected_rows.end());
     return Notify(Lumo::UIX_Notify_SelChanged);
@@ -501,6 +507,14 @@ HRESULT HostControl::ActivateRow(long row, DWORD flags) {
     return m_callback->OnItemActivated(&item, flags);
 }
 
+HRESULT HostControl::ClickColumn(long column, long click_kind) {
+    RETURN_IF_FAILED(CheckThread(m_thread));
+    RETURN_HR_IF(E_INVALIDARG, column < 0 || column >= static_cast<long>(m_columns.size()));
+    RETURN_HR_IF_NULL(E_UNEXPECTED, m_callback.Get());
+    ComPtr<Lumo::IUixListCallback> callback = m_callback;
+    return callback->OnColumnClick(column, click_kind);
+}
+
 std::wstring HostControl::Text() const {
     Bstr text;
     WindowText(m_window, text.Put());
@@ -512,15 +526,41 @@ bool HostControl::IsEnabled() const {
 }
 
 HRESULT HostControl::CellText(long row, long column, std::wstring* text) const {
+    DWORD flags = 0;
+    return CellText(row, column, text, &flags);
+}
+
+HRESULT HostControl::CellText(long row, long column, std::wstring* text,
+                              DWORD* draw_text_flags) const {
     RETURN_IF_FAILED(CheckThread(m_thread));
     RETURN_HR_IF_NULL(E_UNEXPECTED, m_callback.Get());
     Lumo::UIX_ListItemId item{row, column};
     LPCWSTR cell = nullptr;
     long length = 0;
-    DWORD flags = 0;
+    DWORD& flags = *draw_text_flags;
+    flags = 0;
     RETURN_IF_FAILED(m_callback->GetItemText(&item, &cell, &length, &flags));
     text->assign(cell != nullptr ? cell : L"", cell != nullptr ? static_cast<size_t>(length) : 0);
     return S_OK;
+}
+
+HRESULT HostControl::CellImage(long row, long column, ComPtr<Lumo::IUixImage>* image,
+                               double* opacity, SIZE* size) const {
+    RETURN_IF_FAILED(CheckThread(m_thread));
+    RETURN_HR_IF_NULL(E_UNEXPECTED, m_callback.Get());
+    Lumo::UIX_ListItemId item{row, column};
+    *opacity = 0;
+    *size = SIZE{};
+    HRESULT hr = m_callback->GetItemImage(&item, image->Put(), opacity);
+    RETURN_IF_FAILED(hr);
+    if (hr != S_OK || !*image)
+        return S_FALSE;
+    RETURN_IF_FAILED(m_callback->GetItemImageSize(&item, size));
+    return S_OK;
+}
+
+bool HostControl::IsShown() const {
+    return (GetWindowLongW(m_window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
 bool HostControl::Holds(HMODULE module) const {
@@ -599,15 +639,19 @@ HRESULT HostDialog::Create(const Lumo::UIX_CreateParams& params,
 }
 
 HRESULT HostDialog::AddControl(ControlKind kind, const std::wstring& name, long id,
-                               const RECT& rect, ComPtr<HostControl>* control) {
+                               const RECT& rect, ComPtr<HostControl>* control, HostControl* parent,
+                               bool visible) {
     HWND window = nullptr;
-    RETURN_IF_FAILED(
-        CreateWindowOf(WindowClassOf(kind), L"", WS_CHILD | WS_VISIBLE, rect, m_window, &window));
+    HWND parent_window = parent != nullptr ? parent->m_window : m_window;
+    RETURN_IF_FAILED(CreateWindowOf(WindowClassOf(kind), L"", WS_CHILD | (visible ? WS_VISIBLE : 0),
+                                    rect, parent_window, &window));
     control->Attach(new (std::nothrow) HostControl(kind, name, id, window, this));
     if (!*control) {
         DestroyWindow(window);
         return E_OUTOFMEMORY;
     }
+    (*control)->m_parent = parent;
+    (*control)->m_rect = rect;
     (*control)->AddRef();
     m_controls.push_back(*control);
     return S_OK;

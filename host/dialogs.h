@@ -139,6 +139,8 @@ public:
     HRESULT SelectRows(const std::vector<long>& rows);
     // A double click by default; other flags stand for a mere activation.
     HRESULT ActivateRow(long row, DWORD flags = Lumo::UIX_ListActivate_Confirm);
+    // A click on a column header (kind 0: the left button); the callback's answer.
+    HRESULT ClickColumn(long column, long click_kind = 0);
     // State a test reads.
     std::wstring Text() const;
     bool IsEnabled() const;
@@ -147,6 +149,27 @@ public:
     long RowCount() const { return m_row_count; }
     // A cell's text as the list's callback gives it.
     HRESULT CellText(long row, long column, std::wstring* text) const;
+    HRESULT CellText(long row, long column, std::wstring* text, DWORD* draw_text_flags) const;
+    // A cell's image as the list's callback gives it when it draws the row:
+    // S_FALSE and none for a cell without image.
+    HRESULT CellImage(long row, long column, ComPtr<Lumo::IUixImage>* image, double* opacity,
+                      SIZE* size) const;
+    struct ListColumn {
+        std::wstring text, hint;
+        long width = 0;
+        DWORD style = 0;
+    };
+    const std::vector<ListColumn>& Columns() const { return m_columns; }
+    // The style bits SetStyle left.
+    DWORD Style() const { return m_style; }
+    // Whether the control's window has WS_VISIBLE.
+    bool IsShown() const;
+    // The dialog the control belongs to; null once it is gone.
+    HostDialog* Dialog() const { return m_dialog; }
+    // The list a control made by CreateObj was placed in; null for one of the dialog.
+    HostControl* ParentControl() const { return m_parent; }
+    // Where CreateObj placed the control, in its parent's client area.
+    const RECT& PlacedRect() const { return m_rect; }
     // Whether its list callback or a notify handler is code of the module.
     bool Holds(HMODULE module) const;
 
@@ -161,19 +184,15 @@ private:
     HRESULT Select(long index);
     bool Answers(REFIID iid) const;
 
-    struct Column {
-        std::wstring text, hint;
-        long width = 0;
-        DWORD style = 0;
-    };
-
-    HostDialog* m_dialog; // not counted: the dialog owns its controls
+    HostDialog* m_dialog;            // not counted: the dialog owns its controls
+    HostControl* m_parent = nullptr; // not counted: a control of the same dialog
+    RECT m_rect{};
     DWORD m_style = 0;
     ComPtr<HostEventSource> m_notify_source;
     std::vector<ComboEntry> m_entries;
     long m_selected = -1;
     ComPtr<Lumo::IUixListCallback> m_callback;
-    std::vector<Column> m_columns;
+    std::vector<ListColumn> m_columns;
     std::vector<Lumo::PARAM_T> m_rows;
     long m_row_count = 0;
     std::vector<long> m_selected_rows;
@@ -214,9 +233,11 @@ public:
     HRESULT Close();
     // A control by its layout id; null when none.
     HostControl* Control(const std::wstring& name) const;
-    // A control of the kind, made by CreateObj with this dialog as parent.
+    // A control of the kind, made by CreateObj with this dialog (or, given,
+    // one of its controls) as parent; rect is in the parent's client area.
     HRESULT AddControl(ControlKind kind, const std::wstring& name, long id, const RECT& rect,
-                       ComPtr<HostControl>* control);
+                       ComPtr<HostControl>* control, HostControl* parent = nullptr,
+                       bool visible = true);
 
     // Sends an event to the dialog's handler; true when it was handled.
     bool Send(long code, Lumo::IUixObj* object, long item_id, long kind);

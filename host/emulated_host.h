@@ -90,6 +90,9 @@ public:
     HRESULT OnUi(std::function<HRESULT()> work) {
         return m_ui.Run(std::move(work), m_call_timeout);
     }
+    // How many threads wait for work they handed to the UI thread
+    // (RunOnMainThread, OnUi).
+    int WaitingUiCalls() const { return m_ui.Waiting(); }
 
     // Calls every sink subscribed to the named event; on the UI thread.
     HRESULT FireEvent(const std::wstring& name, IUnknown* source, IUnknown* event);

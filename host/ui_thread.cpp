@@ -122,7 +122,10 @@ HRESULT UiThread::Run(std::function<HRESULT()> work, DWORD timeout) {
         delete posted;
         RETURN_IF_FAILED(failure);
     }
-    if (WaitForSingleObject(item->done, timeout) == WAIT_OBJECT_0)
+    ++m_waiting;
+    const DWORD waited = WaitForSingleObject(item->done, timeout);
+    --m_waiting;
+    if (waited == WAIT_OBJECT_0)
         return item->result;
     int pending = WorkItem::kPending;
     if (item->state.compare_exchange_strong(pending, WorkItem::kAbandoned))

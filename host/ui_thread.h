@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -40,6 +41,8 @@ public:
     // the wait ran out (it then never runs); work that has started is waited
     // for. Exceptions of the work become codes.
     HRESULT Run(std::function<HRESULT()> work, DWORD timeout = INFINITE);
+    // How many threads wait in Run for work posted to the UI thread.
+    int Waiting() const { return m_waiting.load(); }
 
     // Dispatches the calling thread's messages (and so UI-thread work) until
     // done() holds or timeout milliseconds passed; true when done() held.
@@ -55,6 +58,7 @@ private:
     std::thread m_thread;
     DWORD m_thread_id = 0;
     HWND m_window = nullptr;
+    std::atomic<int> m_waiting{0};
 };
 
 } // namespace gd

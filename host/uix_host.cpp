@@ -3,6 +3,7 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <map>
 
 #include "errors/check.h"
 #include "host/module_code.h"
@@ -270,11 +271,16 @@ HRESULT UixHost::CreateObj(Lumo::UIX_CreateParams* params, Lumo::IUixObj** obj) 
 
 HRESULT UixHost::CreateControl(const Lumo::UIX_CreateParams& params, ComPtr<HostControl>* control) {
     RETURN_HR_IF(E_NOTIMPL, params.kind != Lumo::UIX_ObjKind_WaitProgress);
+    // The parent is the dialog or one of its controls (a list it covers).
     auto* dialog = dynamic_cast<HostDialog*>(params.parent);
+    auto* parent = dynamic_cast<HostControl*>(params.parent);
+    if (parent != nullptr)
+        dialog = parent->Dialog();
     RETURN_HR_IF_NULL(E_INVALIDARG, dialog);
     std::wstring name = params.id != nullptr ? params.id : L"";
     return dialog->AddControl(ControlKind::WaitProgress, name,
-                              name.empty() ? 0 : m_strings->NameId(name), params.rect, control);
+                              name.empty() ? 0 : m_strings->NameId(name), params.rect, control,
+                              parent, (params.style & WS_VISIBLE) != 0);
 }
 
 ComPtr<HostDialog> UixHost::WaitForDialog(const std::wstring& layout_id, DWORD timeout) const {
@@ -322,6 +328,31 @@ std::vector<ComPtr<HostDialog>> UixHost::Dialogs() const {
     return m_dialogs;
 }
 
+// The icon requests the host answered, per key; the theme's failure switch.
+struct IconRecord {
+    void Count(const std::wstring& key) {
+        std::lock_guard<std::mutex> guard(lock);
+        ++calls[key];
+    }
+    long Calls(const std::wstring& key) const {
+        std::lock_guard<std::mutex> guard(lock);
+        auto found = calls.find(key);
+        return found == calls.end() ? 0 : found->second;
+    }
+    HRESULT ThemeFailure() const {
+        std::lock_guard<std::mutex> guard(lock);
+        return theme_failure;
+    }
+    void SetThemeFailure(HRESULT hr) {
+        std::lock_guard<std::mutex> guard(lock);
+        theme_failure = hr;
+    }
+
+    mutable std::mutex lock;
+    std::map<std::wstring, long> calls;
+    HRESULT theme_failure = S_OK;
+};
+
 namespace {
 
 // A blank square image of a size.
@@ -332,40 +363,77 @@ HRESULT MakeBlankImage(UINT size, ComPtr<HostImage>* image) {
     return S_OK;
 }
 
+// A 16-pixel image of its own colour for a key: icons of different keys differ.
+HRESULT MakeKeyedImage(const std::wstring& key, ComPtr<HostImage>* image) {
+    RETURN_IF_FAILED(MakeBlankImage(16, image));
+    (*image)->m_key = key;
+    const size_t hash = std::hash<std::wstring>()(key);
+    for (size_t i = 0; i < (*image)->m_pixels.size(); i += 4) {
+        (*image)->m_pixels[i] = static_cast<BYTE>(hash);
+        (*image)->m_pixels[i + 1] = static_cast<BYTE>(hash >> 8);
+        (*image)->m_pixels[i + 2] = static_cast<BYTE>(hash >> 16);
+        (*image)->m_pixels[i + 3] = 0xFF;
+    }
+    return S_OK;
+}
+
 // The theme knows the folder icons the file dialogs show.
 class HostTheme : public ComObject<Lumo::IUixTheme> {
 public:
+    explicit HostTheme(std::shared_ptr<IconRecord> record) : m_record(std::move(record)) {}
+
     HRESULT STDMETHODCALLTYPE GetIcon(BSTR id, Lumo::IUixImage** icon) override {
         RETURN_HR_IF_NULL(E_POINTER, icon);
         *icon = nullptr;
-        std::wstring_view name = id != nullptr ? id : L"";
+        std::wstring name = id != nullptr ? id : L"";
+        m_record->Count(name);
         RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND),
                      name != L"ico.folder" && name != L"ico.folder.opened" && name != L"ico.user");
         ComPtr<HostImage> image;
-        RETURN_IF_FAILED(MakeBlankImage(16, &image));
+        RETURN_IF_FAILED(MakeKeyedImage(name, &image));
         *icon = image.Detach();
         return S_OK;
     }
+
+private:
+    std::shared_ptr<IconRecord> m_record;
 };
 
 } // namespace
 
+UixHost::UixHost(std::shared_ptr<StringTable> strings, DWORD ui_thread)
+    : m_strings(std::move(strings)), m_ui_thread(ui_thread),
+      m_icons(std::make_shared<IconRecord>()) {}
+
 HRESULT UixHost::get_Theme(Lumo::IUixTheme** theme) {
     RETURN_HR_IF_NULL(E_POINTER, theme);
     *theme = nullptr;
+    RETURN_IF_FAILED(CheckThread(m_ui_thread));
+    RETURN_IF_FAILED(m_icons->ThemeFailure());
     ComPtr<HostTheme> created;
-    RETURN_IF_FAILED(MakeObject(&created));
+    RETURN_IF_FAILED(MakeObject(&created, m_icons));
     *theme = created.Detach();
     return S_OK;
 }
 
-HRESULT UixHost::CreateFileTypeIcon(BSTR, DWORD, Lumo::IUixImage** icon) {
+HRESULT UixHost::CreateFileTypeIcon(BSTR extension, DWORD, Lumo::IUixImage** icon) {
     RETURN_HR_IF_NULL(E_POINTER, icon);
     *icon = nullptr;
+    RETURN_IF_FAILED(CheckThread(m_ui_thread));
+    std::wstring key = extension != nullptr ? extension : L"";
+    m_icons->Count(key);
     ComPtr<HostImage> image;
-    RETURN_IF_FAILED(MakeBlankImage(16, &image));
+    RETURN_IF_FAILED(MakeKeyedImage(key, &image));
     *icon = image.Detach();
     return S_OK;
+}
+
+long UixHost::IconCalls(const std::wstring& key) const {
+    return m_icons->Calls(key);
+}
+
+void UixHost::SetThemeFailure(HRESULT hr) {
+    m_icons->SetThemeFailure(hr);
 }
 
 HRESULT UixHost::GetMetric(long metric, long* value) {

@@ -17,6 +17,8 @@ namespace gd {
 // A decoded image: its size and 32-bit premultiplied BGRA pixels.
 class HostImage : public ComObject<Lumo::IUixImage> {
 public:
+    // What a theme or file-type icon was made for ("ico.folder", ".pdf").
+    std::wstring m_key;
     UINT m_width = 0;
     UINT m_height = 0;
     std::vector<BYTE> m_pixels;
@@ -101,12 +103,13 @@ private:
     ComPtr<HostMenu> m_menu_bar;
 };
 
+struct IconRecord;
+
 class UixHost
     : public ComObject<Lumo::IUixInstance, Lumo::IUixCmdRegistry, Lumo::IUixCmdCollection> {
 public:
     // ui_thread: where CreateObj answers.
-    UixHost(std::shared_ptr<StringTable> strings, DWORD ui_thread)
-        : m_strings(std::move(strings)), m_ui_thread(ui_thread) {}
+    UixHost(std::shared_ptr<StringTable> strings, DWORD ui_thread);
 
     HRESULT STDMETHODCALLTYPE get_CmdRegistry(Lumo::IUixCmdRegistry** registry) override;
     HRESULT STDMETHODCALLTYPE CreateIcon(Lumo::IUixIcon** icon) override;
@@ -137,6 +140,12 @@ public:
     // Ends every running modal loop with Cancel (on the UI thread): what a
     // test does when it fails with a dialog still up.
     void CancelModalDialogs() const;
+    // How often the theme was asked for an icon id, or CreateFileTypeIcon for
+    // an extension (as given).
+    long IconCalls(const std::wstring& key) const;
+    // get_Theme fails with hr from now on; S_OK ends that.
+    void SetThemeFailure(HRESULT hr);
+
     // On the UI thread, before the module is freed: forgets the commands
     // whose handler or icon is the module's code and destroys the dialogs
     // that hold any of its objects.
@@ -150,6 +159,7 @@ private:
     mutable std::mutex m_lock;
     std::vector<ComPtr<HostCommand>> m_commands;
     std::vector<ComPtr<HostDialog>> m_dialogs;
+    std::shared_ptr<IconRecord> m_icons;
 };
 
 } // namespace gd

@@ -287,6 +287,10 @@ TEST_F(HostDialogs, AVirtualListAsksItsCallbackForCellsAndSelections) {
         RETURN_IF_FAILED(list->CellText(2, 0, &text));
         EXPECT_EQ(text, L"row 2");
 
+        // Several rows only in a list that allows them.
+        EXPECT_EQ(list->SelectRows({2, 0}), E_INVALIDARG);
+        RETURN_IF_FAILED(
+            list->SetStyle(Lumo::UIX_ListStyle_MultiSelect, Lumo::UIX_ListStyle_MultiSelect));
         RETURN_IF_FAILED(list->SelectRows({2, 0}));
         Lumo::UIX_ListItemId item{};
         EXPECT_EQ(m_handler->m_list->GetFirstSelected(&item), S_OK);

@@ -545,6 +545,15 @@ def receive(reader, announced):
 # --- control ----------------------------------------------------------------
 
 
+def set_times(store, item, fields):
+    """Dates a control request gives a new item, in milliseconds since 1970."""
+    with store.lock:
+        if fields.get("created_ms") is not None:
+            item.created = int(fields["created_ms"])
+        if fields.get("modified_ms") is not None:
+            item.modified = int(fields["modified_ms"])
+
+
 def control(request, store, oauth):
     """Drive's part of the control interface, or None when the path is not ours."""
     action = (request.method, request.path)
@@ -579,11 +588,13 @@ def control(request, store, oauth):
             raise ValueError("size %d" % size)
         item = store.create(user, fields.get("title", "Generated.pdf"), fields.get("mimeType", PDF),
                             parent, PatternBody(size))
+        set_times(store, item, fields)
         return google_json(summary(store, item))
     if action == ("POST", "/_emu/folders"):
         fields = request.json()
         user, parent = owner_and_parent(store, oauth, fields)
         folder = store.create(user, fields.get("title", "Bulk folder"), FOLDER, parent)
+        set_times(store, folder, fields)
         content = BytesBody(fixture_data.make_pdf(SMALL_PDF_TEXT))
         for number in range(int(fields.get("count", 0))):
             store.create(user, "Entry %05d.pdf" % number, PDF, folder.id, content)
