@@ -209,6 +209,26 @@ TEST_F(FileDialogTest, OpensAFileTwoFoldersDownAndGoesUpWithTheParentRow) {
     ASSERT_EQ(Drive(dialog.Get(), [&](HostDialog& d) { return d.get_Text(title.Put()); }), S_OK);
     EXPECT_EQ(std::wstring(title.Text()), String(L"gd.DlgOpenFile"));
     EXPECT_EQ(Text(dialog.Get(), L"btn.ok"), String(L"dlg.open.actionBtnTitle"));
+    // The wait indicator sits in the middle of the list, hidden once listed.
+    ASSERT_EQ(Drive(dialog.Get(),
+                    [](HostDialog& d) -> HRESULT {
+                        HostControl* list = d.Control(L"gd.lst.Test");
+                        EXPECT_EQ(list->Style() & 0x4500, 0x4500u);
+                        HostControl* wait = d.Control(L"WaitProgress");
+                        RETURN_HR_IF_NULL(E_UNEXPECTED, wait);
+                        EXPECT_EQ(wait->ParentControl(), list);
+                        RECT client{};
+                        RETURN_IF_FAILED(list->get_ClientRect(&client));
+                        const RECT& placed = wait->PlacedRect();
+                        EXPECT_EQ(placed.right - placed.left, 48);
+                        EXPECT_EQ(placed.bottom - placed.top, 48);
+                        EXPECT_EQ(placed.left, (client.right - 48) / 2);
+                        EXPECT_EQ(placed.top, (client.bottom - 48) / 2);
+                        EXPECT_FALSE(wait->IsShown());
+                        EXPECT_FALSE(wait->IsSpinning());
+                        return S_OK;
+                    }),
+              S_OK);
 
     // My Drive has no parent row; folders lead.
     std::vector<std::wstring> root = Rows(dialog.Get());
@@ -375,9 +395,7 @@ TEST_F(FileDialogTest, AFailedListingIsReportedAndEndsTheDialog) {
 }
 
 TEST_F(FileDialogTest, ClosingDuringALongListingEndsAtOnceAndPostsNothing) {
-    test::EmulatorControl(
-        L"POST", L"/_emu/folders",
-        R"({"title": "Many", "count": 10000, "user": "alice.emulator@example.com"})");
+    AddFolder("Many", 10000);
     test::AddFault(R"({"path": "/drive/v2/files", "delay_ms": 300, "count": -1})");
     ComPtr<HostDialog> dialog = Start(FileDialogMode::Open, kOpenDialogOptions);
     ASSERT_TRUE(dialog);
@@ -385,6 +403,11 @@ TEST_F(FileDialogTest, ClosingDuringALongListingEndsAtOnceAndPostsNothing) {
     ASSERT_EQ(Drive(dialog.Get(),
                     [&](HostDialog& d) -> HRESULT {
                         RETURN_IF_FAILED(d.Control(L"gd.lst.Test")->ActivateRow(many));
+                        // Busy: the list waits under the spinning indicator.
+                        HostControl* wait = d.Control(L"WaitProgress");
+                        EXPECT_TRUE(wait && wait->IsShown() && wait->IsSpinning());
+                        EXPECT_FALSE(d.Control(L"gd.lst.Test")->IsEnabled());
+                        EXPECT_FALSE(d.Control(L"btn.ok")->IsEnabled());
                         return d.Control(L"btn.cancel")->Click();
                     }),
               S_OK);
