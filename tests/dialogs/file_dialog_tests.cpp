@@ -464,5 +464,65 @@ TEST_F(FileDialogTest, NewLoginAddsAnAccountAndTheSelectorSwitchesBetweenThem) {
     EXPECT_TRUE(Host().Messages().empty());
 }
 
+// Of two files with the same title, the one the list shows first is the one
+// a typed name replaces, in either order of the list.
+TEST_F(FileDialogTest, ATypedNameTakesTheFirstOfEqualTitlesAsShown) {
+    const std::wstring folder = AddFolder("Twins");
+    const std::string parent(folder.begin(), folder.end());
+    const std::wstring small = AddFile("Twin.pdf", 10, parent);
+    const std::wstring large = AddFile("Twin.pdf", 5000, parent);
+    for (long clicks : {1, 2}) {
+        m_chosen.Reset();
+        m_holder.SetFolder(nullptr);
+        ComPtr<HostDialog> dialog = Start(FileDialogMode::Save, kSaveDialogOptions);
+        ASSERT_TRUE(dialog);
+        Activate(dialog.Get(), RowOf(Rows(dialog.Get()), L"Twins"));
+        // Size ascending, then descending.
+        for (long i = 0; i < clicks; ++i)
+            ASSERT_EQ(
+                Drive(dialog.Get(),
+                      [](HostDialog& d) { return d.Control(L"gd.lst.Test")->ClickColumn(4); }),
+                S_OK);
+        Host().ScriptAnswers({Lumo::LUMO_MsgBox_Yes});
+        TypeAndOk(dialog.Get(), L"twin.pdf");
+        EXPECT_EQ(Result(), S_OK);
+        ASSERT_TRUE(Chosen(0) && Chosen(0)->File());
+        EXPECT_EQ(Chosen(0)->File()->id, clicks == 1 ? small : large);
+    }
+}
+
+// Selected files fill the name edit, several in quotes; folders only enable OK.
+TEST_F(FileDialogTest, TheSelectionFillsTheFileName) {
+    ComPtr<HostDialog> dialog = Start(FileDialogMode::Open, kOpenDialogOptions);
+    ASSERT_TRUE(dialog);
+    std::vector<std::wstring> rows = Rows(dialog.Get());
+    const long welcome = RowOf(rows, L"Welcome.pdf");
+    const long manual = RowOf(rows, L"Large manual.pdf");
+    const long projects = RowOf(rows, L"Projects");
+    bool ok_enabled = false;
+    ASSERT_EQ(Drive(dialog.Get(),
+                    [&](HostDialog& d) -> HRESULT {
+                        EXPECT_FALSE(d.Control(L"btn.ok")->IsEnabled());
+                        RETURN_IF_FAILED(d.Control(L"gd.lst.Test")->SelectRows({projects}));
+                        ok_enabled = d.Control(L"btn.ok")->IsEnabled();
+                        return S_OK;
+                    }),
+              S_OK);
+    EXPECT_TRUE(ok_enabled);
+    EXPECT_EQ(Text(dialog.Get(), L"gd.ed.fileName"), L"");
+    ASSERT_EQ(Drive(dialog.Get(),
+                    [&](HostDialog& d) {
+                        return d.Control(L"gd.lst.Test")->SelectRows({welcome, manual});
+                    }),
+              S_OK);
+    const std::wstring first = welcome < manual ? L"Welcome.pdf" : L"Large manual.pdf";
+    const std::wstring second = welcome < manual ? L"Large manual.pdf" : L"Welcome.pdf";
+    EXPECT_EQ(Text(dialog.Get(), L"gd.ed.fileName"), L"\"" + first + L"\" \"" + second + L"\"");
+    ASSERT_EQ(Drive(dialog.Get(), [](HostDialog& d) { return d.Control(L"btn.ok")->Click(); }),
+              S_OK);
+    EXPECT_EQ(Result(), S_OK);
+    EXPECT_EQ(ChosenTitles(), (std::vector<std::wstring>{first, second}));
+}
+
 } // namespace
 } // namespace gd
