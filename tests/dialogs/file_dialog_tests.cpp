@@ -524,5 +524,19 @@ TEST_F(FileDialogTest, TheSelectionFillsTheFileName) {
     EXPECT_EQ(ChosenTitles(), (std::vector<std::wstring>{first, second}));
 }
 
+// A sign-in the user refuses ends the dialog as a cancel: no message.
+TEST_F(FileDialogTest, ARefusedNewLoginClosesTheDialogSilently) {
+    ComPtr<HostDialog> dialog = Start(FileDialogMode::Open, kOpenDialogOptions);
+    ASSERT_TRUE(dialog);
+    Host().SetBrowserScript({BrowserAction::Deny, L"bob.emulator@example.org"});
+    ASSERT_EQ(Drive(dialog.Get(),
+                    [](HostDialog& d) { return d.Control(L"btn.connectToAnother")->Click(); }),
+              S_OK);
+    EXPECT_EQ(Result(), S_OK);
+    EXPECT_FALSE(m_chosen);
+    EXPECT_TRUE(dialog->IsDestroyed());
+    EXPECT_TRUE(Host().Messages().empty());
+}
+
 } // namespace
 } // namespace gd
