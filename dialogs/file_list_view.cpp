@@ -3,6 +3,7 @@
 #include "dialogs/invariant_text.h"
 #include "dialogs/uix_dialog.h"
 #include "drivefs/drive_name.h"
+#include "dialogs/traced_call.h"
 #include "errors/check.h"
 #include "errors/codes.h"
 #include "plugin/com_object.h"
@@ -23,14 +24,6 @@ constexpr DWORD kRightTextFlags = 0x4;
 constexpr DWORD kArrows = Lumo::UIX_ListColumnStyle_IconDown | Lumo::UIX_ListColumnStyle_IconUp;
 constexpr long kIconSize = 16;
 constexpr wchar_t kParentTitle[] = L"..";
-
-// A failed call is traced with the expression as the source reads it.
-#define RETURN_IF_FAILED_AS(text, expr)                                                            \
-    do {                                                                                           \
-        HRESULT gd_hr_ = LogIfFailed(text, (expr));                                                \
-        if (FAILED(gd_hr_))                                                                        \
-            return gd_hr_;                                                                         \
-    } while (0)
 
 int Sign(LONGLONG a, LONGLONG b) {
     return a < b ? -1 : (a > b ? 1 : 0);

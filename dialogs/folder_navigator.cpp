@@ -1,18 +1,11 @@
 #include "dialogs/folder_navigator.h"
 
+#include "dialogs/traced_call.h"
 #include "errors/check.h"
 #include "errors/codes.h"
 
 namespace gd {
 namespace {
-
-// A failed call is traced with the expression as the source reads it.
-#define RETURN_IF_FAILED_AS(text, expr)                                                            \
-    do {                                                                                           \
-        HRESULT gd_hr_ = LogIfFailed(text, (expr));                                                \
-        if (FAILED(gd_hr_))                                                                        \
-            return gd_hr_;                                                                         \
-    } while (0)
 
 // Lets the calling thread's messages run (the host's main-thread calls among
 // them) until event is set. A quit seen meanwhile is posted again afterwards

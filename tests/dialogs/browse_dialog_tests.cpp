@@ -6,8 +6,6 @@
 #include "errors/codes.h"
 #include "plugin/resources.h"
 #include "tests/auth/auth_support.h"
-#include "tests/support/host_sign_in.h"
-
 #include "tests/dialogs/dialog_fixture.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +34,7 @@ protected:
         }
         if (m_browse.valid())
             m_browse.get();
-        DialogTest::TearDown();
+        DriveDialogTest::TearDown();
     }
 
     // Starts the browse on a thread of its own and waits for its dialog.

@@ -1,5 +1,5 @@
 // Drivers the dialog tests share on top of the file system fixture: rows by
-// text, steps on the UI thread and the plug-in's strings.
+// text and steps on the UI thread.
 #pragma once
 
 #include "tests/dialogs/drive_dialog_fixture.h"
@@ -22,11 +22,6 @@ protected:
     }
     HRESULT Drive(HostDialog* dialog, std::function<HRESULT(HostDialog&)> step) {
         return Host().OnUi([&] { return step(*dialog); });
-    }
-    std::wstring String(const wchar_t* id) {
-        std::wstring text;
-        EXPECT_TRUE(Host().Strings().Find(id, &text)) << id;
-        return text;
     }
 };
 

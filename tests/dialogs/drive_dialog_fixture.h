@@ -54,6 +54,13 @@ protected:
         ASSERT_EQ(m_file_system->SetProperty(property.Get(), text.Get()), S_OK);
     }
 
+    // The English text of a string id.
+    std::wstring String(const wchar_t* id) {
+        std::wstring text;
+        EXPECT_TRUE(Host().Strings().Find(id, &text)) << id;
+        return text;
+    }
+
     // Alice's My Drive (signing her in), resolved off the UI thread.
     ComPtr<Lumo::IAfsName> MyDrive() {
         ComPtr<Lumo::IAfsName> root;

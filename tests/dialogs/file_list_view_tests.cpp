@@ -155,11 +155,6 @@ protected:
         });
         return styles;
     }
-    std::wstring String(const wchar_t* id) {
-        std::wstring text;
-        EXPECT_TRUE(Host().Strings().Find(id, &text)) << id;
-        return text;
-    }
 
     ComPtr<OpenDialog> m_handler;
     ComPtr<HostDialog> m_dialog;
