@@ -1,5 +1,6 @@
 #include "dialogs/file_dialog.h"
 
+#include "dialogs/invariant_text.h"
 #include "drivefs/drive_name.h"
 #include "drivefs/name_list.h"
 #include "drivefs/name_text.h"
@@ -18,12 +19,6 @@ constexpr DWORD kWaitIndicatorStyle = 2;
 constexpr long kWaitIndicatorUnits = 48;
 constexpr int kShowNoActivate = 8;
 constexpr int kHide = 0;
-
-bool SameTitle(const std::wstring& first, const std::wstring& second) {
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, first.c_str(),
-                          static_cast<int>(first.size()), second.c_str(),
-                          static_cast<int>(second.size())) == CSTR_EQUAL;
-}
 
 std::wstring Substituted(std::wstring text, const std::wstring& argument) {
     size_t at = text.find(L"%1");
@@ -413,7 +408,7 @@ HRESULT FileDialog::MatchTyped(std::vector<std::wstring>& wanted,
         RETURN_IF_FAILED(entry.info->get_Title(title.Put()));
         RETURN_IF_FAILED(entry.info->get_Attributes(&attributes));
         for (size_t i = 0; i < wanted.size(); ++i) {
-            if (done[i] || !SameTitle(title.Text(), wanted[i]))
+            if (done[i] || !EqualIgnoringCase(title.Text(), wanted[i]))
                 continue;
             if ((attributes & Lumo::AFS_Attribute_Folder) != 0) {
                 *navigated = true;

@@ -6,7 +6,7 @@
 #include "errors/codes.h"
 #include "plugin/resources.h"
 #include "tests/auth/auth_support.h"
-#include "tests/dialogs/drive_dialog_fixture.h"
+#include "tests/dialogs/dialog_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ constexpr DWORD kDeadline = 30000;
 
 // The file system's browse dialog in the emulated host, with Alice signed
 // in through the host's browser when the browse resolves My Drive.
-class BrowseDialogTest : public test::DriveDialogTest {
+class BrowseDialogTest : public test::DialogTest {
 protected:
     void TearDown() override {
         if (m_browse.valid() &&
@@ -84,14 +84,6 @@ protected:
         }),
                   S_OK);
         return rows;
-    }
-    static long RowOf(const std::vector<std::wstring>& rows, const wchar_t* text) {
-        auto found = std::find(rows.begin(), rows.end(), text);
-        EXPECT_NE(found, rows.end()) << "no row " << testing::PrintToString(std::wstring(text));
-        return found == rows.end() ? -1 : static_cast<long>(found - rows.begin());
-    }
-    HRESULT Drive(HostDialog* dialog, std::function<HRESULT(HostDialog&)> step) {
-        return Host().OnUi([&] { return step(*dialog); });
     }
     HRESULT Activate(HostDialog* dialog, long row, DWORD flags = Lumo::UIX_ListActivate_Confirm) {
         return Drive(dialog, [&](HostDialog& d) {
