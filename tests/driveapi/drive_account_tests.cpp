@@ -205,6 +205,16 @@ TEST_F(AccountTest, TheTokenChecksVerdictServesUntilDriveRefusesTheToken) {
     // The refresh gave the new token's lifetime: no check for it either.
     EXPECT_EQ(CountFrom(mark, "/oauth2/v1/tokeninfo"), 0u);
     EXPECT_TRUE(m_consent.Script().urls.empty());
+
+    // Drive refuses even the renewed tokens: the next call checks them again.
+    test::AddFault(R"({"path": "/drive/v2/files/", "status": 401, "reason": "authError",
+                       "message": "Invalid Credentials", "count": 3})");
+    std::shared_ptr<DriveFile> file;
+    auto getFile = [&](const std::wstring& token) { return GetFile(token, id, file); };
+    EXPECT_TRUE(FAILED(RunWithRetry(*account, getFile)));
+    const size_t refused = test::RequestLog().size();
+    EXPECT_EQ(RunWithRetry(*account, getFile), S_OK);
+    EXPECT_EQ(CountFrom(refused, "/oauth2/v1/tokeninfo"), 1u);
 }
 
 TEST_F(AccountTest, ATokenWithLessThanTheMarginLeftIsCheckedEachTime) {
