@@ -170,6 +170,7 @@ class BodyReader:
         self.received = 0
         self.head = bytearray()  # the first LOGGED_BODY_LIMIT bytes, for the log
         self.done = not chunked and length == 0
+        self.limit = None  # a fault: the connection drops once this much arrived
 
     def read_all(self):
         if not self.chunked:
@@ -182,7 +183,12 @@ class BodyReader:
         buffer = memoryview(bytearray(SEND_CHUNK))
         for size in self._segments():
             while size:
-                count = self.rfile.readinto(buffer[:min(size, len(buffer))])
+                room = len(buffer)
+                if self.limit is not None:
+                    if self.received >= self.limit:
+                        raise ConnectionError("dropped by a fault")
+                    room = min(room, self.limit - self.received)
+                count = self.rfile.readinto(buffer[:min(size, room)])
                 if not count:
                     raise ConnectionError("the request body ended early")
                 size -= count
@@ -392,6 +398,7 @@ class Fault:
         self.content_length = fields.get("content_length")
         self.delay_ms = int(fields.get("delay_ms", 0))
         self.drop_after_bytes = fields.get("drop_after_bytes")
+        self.drop_request_after_bytes = fields.get("drop_request_after_bytes")
         self.close = bool(fields.get("close", False))
 
     def matches(self, request):
@@ -585,11 +592,16 @@ class RequestHandler(BaseHTTPRequestHandler):
         fault = emulator.take_fault(request)
         if fault and fault.delay_ms:
             time.sleep(fault.delay_ms / 1000.0)
+        dropping = fault and fault.drop_request_after_bytes is not None
+        if dropping:
+            request.body_reader.limit = int(fault.drop_request_after_bytes)
         response = fault and fault.scripted_response()
         if response is None:
             response = self.answer(handler, request)
             if fault:
                 fault.adjust(response)
+        if dropping:
+            raise ConnectionError("dropped by a fault before the answer")
         request.body_reader.drain()
         if emulator.latency_ms:
             time.sleep(emulator.latency_ms / 1000.0)  # a network's round trip
