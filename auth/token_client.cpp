@@ -250,8 +250,10 @@ HRESULT QueryTokenInfo(const std::wstring& accessToken, TokenInfo& info, std::ws
     });
 }
 
-HRESULT ValidateAccessToken(const TokenSet& tokens, bool& expired) {
+HRESULT ValidateAccessToken(const TokenSet& tokens, bool& expired, int* lifetime) {
     expired = true;
+    if (lifetime)
+        *lifetime = 0;
     TokenInfo info;
     std::wstring errorText;
     HRESULT hr = QueryTokenInfo(tokens.access_token, info, errorText);
@@ -263,6 +265,8 @@ HRESULT ValidateAccessToken(const TokenSet& tokens, bool& expired) {
     expired = CompareStringW(GetThreadLocale(), 0, info.audience.c_str(),
                              static_cast<int>(info.audience.size()), tokens.client_id.c_str(),
                              static_cast<int>(tokens.client_id.size())) != CSTR_EQUAL;
+    if (lifetime && !expired)
+        *lifetime = info.expires_in;
     return S_OK;
 }
 

@@ -76,8 +76,9 @@ HRESULT QueryTokenInfo(const std::wstring& accessToken, TokenInfo& info, std::ws
 
 // expired = false only when tokeninfo knows the token and names the TokenSet's
 // client as its audience. Google answers an expired token with 400 and an
-// "error": that is success with expired = true, not a failure.
-HRESULT ValidateAccessToken(const TokenSet& tokens, bool& expired);
+// "error": that is success with expired = true, not a failure. lifetime, when
+// given, receives the seconds tokeninfo says a valid token has left (else 0).
+HRESULT ValidateAccessToken(const TokenSet& tokens, bool& expired, int* lifetime = nullptr);
 
 // Shows the consent page for a client and its scopes and returns the
 // authorization code. By default the host's sign-in dialog runs on the host's

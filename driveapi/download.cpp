@@ -74,6 +74,25 @@ HRESULT OpenConnection(RangeConnection& connection, const Endpoint& endpoint) {
                                       endpoint.host.c_str(), endpoint.port);
 }
 
+// GET of the file's media with the Range value range; status receives the answer's.
+HRESULT SendRange(const std::wstring& token, const DriveFile& file, const std::wstring& range,
+                  RangeConnection& connection, InetRequest& request, DWORD& status) {
+    Endpoint endpoint = DriveApiEndpoint();
+    RETURN_IF_FAILED(OpenConnection(connection, endpoint));
+    std::wstring path = L"/drive/v3/files/" + file.id + L"?alt=media";
+    RETURN_IF_FAILED(request.Open(connection.connection, L"GET", path.c_str(), endpoint.secure));
+    RETURN_IF_FAILED(request.AddHeader(L"Authorization", BearerValue(token).c_str()));
+    RETURN_IF_FAILED(request.AddHeader(L"Range", range.c_str()));
+    RETURN_IF_FAILED(request.Send(nullptr, nullptr, 0));
+    return request.QueryNumber(HTTP_QUERY_STATUS_CODE, status);
+}
+
+// The failure an answer other than 206, 416 or 200 stands for.
+HRESULT RangeFailure(InetRequest& request) {
+    HRESULT code = request.StatusToResult();
+    return ReadMappedError(request, FAILED(code) ? code : GD_E_UNEXPECTED);
+}
+
 } // namespace
 
 HRESULT ReadRange(const std::wstring& token, const DriveFile& file, std::int64_t first,
@@ -82,19 +101,10 @@ HRESULT ReadRange(const std::wstring& token, const DriveFile& file, std::int64_t
     RETURN_HR_IF(GD_E_INVALID_ARG, token.empty() || buffer == nullptr || end <= first || first < 0);
     RETURN_IF_FAILED(CheckFileId(file.id));
     return RunGuarded([&]() -> HRESULT {
-        Endpoint endpoint = DriveApiEndpoint();
-        RETURN_IF_FAILED(OpenConnection(connection, endpoint));
-        std::wstring path = L"/drive/v3/files/" + file.id + L"?alt=media";
         std::wstring range = L"bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(end - 1);
         InetRequest request;
-        RETURN_IF_FAILED(
-            request.Open(connection.connection, L"GET", path.c_str(), endpoint.secure));
-        RETURN_IF_FAILED(request.AddHeader(L"Authorization", BearerValue(token).c_str()));
-        RETURN_IF_FAILED(request.AddHeader(L"Range", range.c_str()));
-        RETURN_IF_FAILED(request.Send(nullptr, nullptr, 0));
-
         DWORD status = 0;
-        RETURN_IF_FAILED(request.QueryNumber(HTTP_QUERY_STATUS_CODE, status));
+        RETURN_IF_FAILED(SendRange(token, file, range, connection, request, status));
         if (status == kRangeNotSatisfiable)
             return S_OK; // at or past the end: nothing more to read
         if (status == HTTP_STATUS_PARTIAL_CONTENT) {
@@ -110,8 +120,47 @@ HRESULT ReadRange(const std::wstring& token, const DriveFile& file, std::int64_t
             connection.Close(); // the rest of the body is left unread
             return hr;
         }
-        HRESULT code = request.StatusToResult();
-        return ReadMappedError(request, FAILED(code) ? code : GD_E_UNEXPECTED);
+        return RangeFailure(request);
+    });
+}
+
+HRESULT DriveRangeRun::Open(const std::wstring& token, const DriveFile& file, std::int64_t first,
+                            RangeConnection& connection) {
+    m_request.Close();
+    m_position = first;
+    m_left = 0;
+    RETURN_HR_IF(GD_E_INVALID_ARG, token.empty() || first < 0);
+    RETURN_IF_FAILED(CheckFileId(file.id));
+    return RunGuarded([&]() -> HRESULT {
+        DWORD status = 0;
+        HRESULT hr = SendRange(token, file, L"bytes=" + std::to_wstring(first) + L"-", connection,
+                               m_request, status);
+        if (SUCCEEDED(hr) && status == kRangeNotSatisfiable)
+            hr = S_FALSE; // at or past the end: an empty run
+        else if (SUCCEEDED(hr) && status != HTTP_STATUS_PARTIAL_CONTENT)
+            hr = status == HTTP_STATUS_OK ? GD_E_UNEXPECTED : RangeFailure(m_request);
+        else if (SUCCEEDED(hr) &&
+                 (!ParseContentRange(m_request, first, m_left) || first != m_position))
+            hr = GD_E_UNEXPECTED;
+        if (hr != S_OK) {
+            m_request.Close();
+            m_left = 0;
+        }
+        return SUCCEEDED(hr) ? S_OK : hr;
+    });
+}
+
+HRESULT DriveRangeRun::Read(void* buffer, DWORD count, DWORD& read) {
+    read = 0;
+    RETURN_HR_IF_NULL(E_POINTER, buffer);
+    std::int64_t wanted = std::min<std::int64_t>(count, m_left);
+    if (wanted == 0)
+        return S_OK;
+    return RunGuarded([&]() -> HRESULT {
+        HRESULT hr = ReadRangeBody(m_request, m_left, buffer, wanted, read);
+        m_position += read;
+        m_left -= read;
+        return hr;
     });
 }
 

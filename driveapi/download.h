@@ -35,6 +35,26 @@ struct RangeConnection {
 HRESULT ReadRange(const std::wstring& token, const DriveFile& file, std::int64_t first,
                   std::int64_t end, void* buffer, DWORD& read, RangeConnection& connection);
 
+// One open-ended ranged GET (bytes=first-) read only as fast as its caller
+// consumes it: a run of sequential reads costs one round trip, and no memory
+// beyond the caller's buffers.
+class DriveRangeRun {
+public:
+    // A range at or past the end (416) opens an empty run; a 206 must start
+    // at first; any other answer fails as ReadRange's does.
+    HRESULT Open(const std::wstring& token, const DriveFile& file, std::int64_t first,
+                 RangeConnection& connection);
+    // count bytes, fewer only where the body ends; a body that ends before
+    // its announced end gives DRIVE_E_RANGE_CUT_OFF.
+    HRESULT Read(void* buffer, DWORD count, DWORD& read);
+    std::int64_t Position() const { return m_position; }
+
+private:
+    InetRequest m_request;
+    std::int64_t m_position = 0;
+    std::int64_t m_left = 0; // of the announced body
+};
+
 class DriveReader {
 public:
     virtual ~DriveReader() = default;

@@ -71,7 +71,9 @@ HRESULT SignInOver(DriveAccount& account, const std::shared_ptr<const TokenSet>&
         // The account is its user: another user's consent must not take it over.
         std::wstring name = account.Name();
         RETURN_HR_IF(DRIVE_E_AUTH, !name.empty() && info->id != name);
-        account.SetIdentity(std::move(tokens), std::move(info));
+        std::shared_ptr<const TokenSet> installed = std::move(tokens);
+        account.SetIdentity(installed, std::move(info));
+        account.TrustTokens(installed, installed->expires_in);
         return S_OK;
     });
 }
@@ -151,13 +153,39 @@ HRESULT DriveAccount::GetAccessToken(std::wstring& token) {
     return S_OK;
 }
 
+void DriveAccount::TrustTokens(const std::shared_ptr<const TokenSet>& tokens, int lifetime) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (lifetime <= kVerdictMargin) {
+        m_trusted.reset();
+        return;
+    }
+    m_trusted = tokens;
+    m_trusted_until = GetTickCount64() + static_cast<ULONGLONG>(lifetime - kVerdictMargin) * 1000;
+}
+
+bool DriveAccount::Trusts(const std::shared_ptr<const TokenSet>& tokens) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return tokens && tokens == m_trusted && GetTickCount64() < m_trusted_until;
+}
+
+void DriveAccount::DropVerdict() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_trusted.reset();
+}
+
 HRESULT EnsureAccessToken(DriveAccount& account) {
     std::shared_ptr<const TokenSet> tokens = account.Tokens();
     if (tokens == nullptr)
         return SignInOrRefuse(account, tokens);
+    if (account.Trusts(tokens))
+        return S_OK;
     bool expired = true;
-    RETURN_IF_FAILED(ValidateAccessToken(*tokens, expired));
-    return expired ? RenewAccessToken(account) : S_OK;
+    int lifetime = 0;
+    RETURN_IF_FAILED(ValidateAccessToken(*tokens, expired, &lifetime));
+    if (expired)
+        return RenewAccessToken(account);
+    account.TrustTokens(tokens, lifetime);
+    return S_OK;
 }
 
 HRESULT RefreshAccountTokens(DriveAccount& account, std::wstring* oauthError) {
@@ -166,7 +194,8 @@ HRESULT RefreshAccountTokens(DriveAccount& account, std::wstring* oauthError) {
         RETURN_HR_IF_NULL(GD_E_MISSING, current);
         auto renewed = std::make_shared<TokenSet>(*current);
         RETURN_IF_FAILED(RefreshAccessToken(*renewed, oauthError));
-        account.ReplaceTokens(current, std::move(renewed));
+        if (account.ReplaceTokens(current, renewed))
+            account.TrustTokens(renewed, renewed->expires_in);
         return S_OK;
     });
 }

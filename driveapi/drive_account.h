@@ -45,13 +45,25 @@ public:
     // account still has no tokens.
     HRESULT GetAccessToken(std::wstring& token);
 
+    // The token check's verdict: tokens that Google gave or confirmed with
+    // lifetime seconds left count as valid, without asking again, until
+    // kVerdictMargin before that lifetime ends. A shorter lifetime gives none.
+    void TrustTokens(const std::shared_ptr<const TokenSet>& tokens, int lifetime);
+    bool Trusts(const std::shared_ptr<const TokenSet>& tokens) const;
+    // Drive refused the token: the next request checks it again.
+    void DropVerdict();
+
 private:
     const std::wstring m_client_id;
     const std::wstring m_client_secret;
     mutable std::mutex m_lock;
     std::shared_ptr<const TokenSet> m_tokens;
     std::shared_ptr<const DriveUserInfo> m_user_info;
+    std::shared_ptr<const TokenSet> m_trusted;
+    ULONGLONG m_trusted_until = 0; // GetTickCount64
 };
+
+inline constexpr int kVerdictMargin = 5 * 60; // seconds
 
 // What a sign-in asked for on the host's UI thread gives while another one
 // runs: that one's dialog is the modal loop the caller runs in, so waiting

@@ -61,7 +61,10 @@ HRESULT RetryRounds::AfterFailure(HRESULT failure, bool mayRenew) {
 }
 
 HRESULT RetryRounds::Renew(HRESULT failure) {
-    if (m_account == nullptr || m_renewals == kMaxRenewalsPerCall)
+    if (m_account == nullptr)
+        return failure;
+    m_account->DropVerdict(); // Drive no longer takes the token
+    if (m_renewals == kMaxRenewalsPerCall)
         return failure;
     ++m_renewals;
     HRESULT renewed = RefreshAccountTokens(*m_account);

@@ -86,7 +86,7 @@ bool DriveStream::IsExported() const {
 HRESULT DriveStream::EnsureItem() {
     if (m_file->item)
         return S_OK;
-    return GetSize(nullptr);
+    return FetchSize(nullptr);
 }
 
 // Drive exports at most 10 MB; one byte more than that is refused.
@@ -115,8 +115,7 @@ HRESULT DriveStream::Export() {
 }
 
 HRESULT DriveStream::OpenReader() {
-    m_reader.reset();
-    m_read_position = 0;
+    DropReader();
     RETURN_IF_FAILED(EnsureItem());
     if (IsExported()) {
         RETURN_IF_FAILED(Export());
@@ -126,6 +125,56 @@ HRESULT DriveStream::OpenReader() {
     RETURN_IF_FAILED(OpenAccountReader(m_account, m_file, m_reader));
     RETURN_HR_IF(GD_E_UNEXPECTED, !m_reader);
     return S_OK;
+}
+
+void DriveStream::DropReader() {
+    m_reader.reset();
+    m_read_position = 0;
+}
+
+bool DriveStream::RunsAhead() const {
+    return m_file->item && !m_file->item->download_url.empty();
+}
+
+void DriveStream::DropRun() {
+    if (!m_run)
+        return;
+    m_run.reset();
+    // WinINet would otherwise keep reading the rest of the body to reuse
+    // the connection.
+    m_run_connection.Close();
+}
+
+// A failed open is the read's answer. A run that fails, or ends short of the
+// file's known size, is dropped and the rest of the read goes the plain way,
+// which tells a cut or a short answer from the end exactly as without runs.
+HRESULT DriveStream::ReadFromRun(std::int64_t position, BYTE* buffer, DWORD count, DWORD& got) {
+    if (!m_run) {
+        auto run = std::make_unique<DriveRangeRun>();
+        RETURN_IF_FAILED(RunWithRetry(*m_account, [&](const std::wstring& token) {
+            return run->Open(token, *m_file, position, m_run_connection);
+        }));
+        m_run = std::move(run);
+    }
+    HRESULT hr = m_run->Read(buffer, count, got);
+    if (SUCCEEDED(hr) && (got == count || m_run->Position() >= m_file->item->file_size))
+        return S_OK;
+    DropRun();
+    DWORD more = 0;
+    hr = ReadPlain(position + got, buffer + got, count - got, more);
+    got += more;
+    return hr;
+}
+
+HRESULT DriveStream::ReadPlain(std::int64_t position, BYTE* buffer, DWORD count, DWORD& got) {
+    HRESULT hr = MoveTo(position);
+    if (FAILED(hr)) {
+        DropReader(); // its position is no longer known
+        return hr;
+    }
+    hr = m_reader->Read(buffer, count, &got);
+    m_read_position += got;
+    return IsEndOfData(hr) ? S_OK : hr;
 }
 
 HRESULT DriveStream::MoveTo(std::int64_t position) {
@@ -153,20 +202,21 @@ HRESULT DriveStream::ReadAt(std::int64_t position, void* buffer, DWORD count, DW
     return RunGuarded([&]() -> HRESULT {
         if (!m_reader)
             RETURN_IF_FAILED(OpenReader());
-        HRESULT hr = MoveTo(position);
-        if (FAILED(hr)) {
-            m_reader.reset(); // its position is no longer known
-            m_read_position = 0;
+        const bool sequential = position == m_last_end;
+        m_last_end = -1;
+        if (m_run && m_run->Position() != position)
+            DropRun(); // a jump: a scattered read asks for what it needs
+        BYTE* bytes = static_cast<BYTE*>(buffer);
+        HRESULT hr = RunsAhead() && (m_run || sequential) ? ReadFromRun(position, bytes, count, got)
+                                                          : ReadPlain(position, bytes, count, got);
+        if (FAILED(hr))
             return hr;
+        if (got > 0) {
+            m_last_end = position + got;
+            return S_OK;
         }
-        hr = m_reader->Read(buffer, count, &got);
-        m_read_position += got;
-        if (IsEndOfData(hr))
-            hr = S_OK;
-        if (got > 0 || FAILED(hr))
-            return hr;
-        m_reader.reset();
-        m_read_position = 0;
+        DropRun();
+        DropReader();
         return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
     });
 }
@@ -182,14 +232,22 @@ HRESULT DriveStream::AnnounceSize(std::int64_t size, Lumo::IAfsProgress* progres
 
 HRESULT DriveStream::GetSize(std::int64_t* size) {
     RETURN_HR_IF(GD_E_MISSING, !m_file || !m_account);
+    std::lock_guard<std::mutex> guard(m_lock);
+    return FetchSize(size);
+}
+
+// The item fetched once serves every later size and seek, until a write.
+HRESULT DriveStream::FetchSize(std::int64_t* size) {
+    RETURN_HR_IF(GD_E_MISSING, !m_file || !m_account);
     return RunGuarded([&]() -> HRESULT {
-        if (!IsExported() || !m_export) {
+        if (!m_fetched && !(IsExported() && m_export)) {
             std::shared_ptr<DriveFile> fetched;
             RETURN_IF_FAILED(RunWithRetry(*m_account, [&](const std::wstring& token) {
                 return GetFile(token, m_file->id, fetched);
             }));
             RETURN_HR_IF(GD_E_UNEXPECTED, !fetched || !fetched->item);
             m_file->item = fetched->item;
+            m_fetched = true;
         }
         // A Google-native document is as large as its export.
         if (IsExported())
@@ -219,8 +277,10 @@ HRESULT DriveStream::BeginWrite(Lumo::IAfsProgress* progress) {
     m_write_position = 0;
     RETURN_IF_FAILED(RunGuarded(
         [&] { return OpenAccountUpload(m_account, m_file.get(), m_announced, m_writer); }));
-    m_reader.reset();
-    m_read_position = 0;
+    DropRun();
+    DropReader();
+    m_last_end = -1;
+    m_fetched = false; // the content is about to change
     return S_OK;
 }
 
@@ -248,6 +308,7 @@ HRESULT DriveStream::Commit(Lumo::IAfsProgress* progress) {
     // Finished or abandoned, the session is over either way.
     m_writer.reset();
     m_size_announced = false;
+    m_fetched = false;
     return hr;
 }
 

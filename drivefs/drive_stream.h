@@ -53,14 +53,28 @@ public:
 private:
     bool IsExported() const;
     HRESULT EnsureItem();
+    HRESULT FetchSize(std::int64_t* size);
     HRESULT Export();
     HRESULT OpenReader();
+    void DropReader();
     HRESULT MoveTo(std::int64_t position);
+    // Whether sequential reads go through a run (binary content only).
+    bool RunsAhead() const;
+    HRESULT ReadFromRun(std::int64_t position, BYTE* buffer, DWORD count, DWORD& got);
+    void DropRun();
+    HRESULT ReadPlain(std::int64_t position, BYTE* buffer, DWORD count, DWORD& got);
 
     std::mutex m_lock;
     std::shared_ptr<DriveFile> m_file;
     std::shared_ptr<DriveAccount> m_account;
+    // The item was fetched by this stream since its last write: sizes come from it.
+    bool m_fetched = false;
     std::unique_ptr<DriveReader> m_reader;
+    // Sequential reads: one open-ended range, read as the host consumes it.
+    // The connection is declared first so that the run's request closes first.
+    RangeConnection m_run_connection;
+    std::unique_ptr<DriveRangeRun> m_run;
+    std::int64_t m_last_end = -1; // where the previous read ended
     std::unique_ptr<DriveUploadWriter> m_writer;
     std::uint64_t m_write_position = 0;
     std::int64_t m_read_position = 0;

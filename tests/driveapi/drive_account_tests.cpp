@@ -1,8 +1,10 @@
 #include "driveapi/drive_account.h"
 
+#include "driveapi/account_requests.h"
 #include "driveapi/drive_errors.h"
 #include "driveapi/files.h"
 #include "tests/driveapi/account_fixture.h"
+#include "tests/driveapi/drive_fixture.h"
 
 namespace gd {
 namespace {
@@ -158,6 +160,71 @@ TEST_F(AccountTest, AFailedSignInKeepsTokensInstalledMeanwhile) {
     EXPECT_EQ(hr, GD_E_CANCELLED);
     EXPECT_TRUE(account->Tokens() == fresh); // as pointers: no token text in the output
     EXPECT_EQ(account->Name(), kAliceId);
+}
+
+size_t CountFrom(size_t mark, const std::string& prefix) {
+    size_t count = 0;
+    for (const auto& request : test::RequestLogFrom(mark))
+        count += request.path.rfind(prefix, 0) == 0;
+    return count;
+}
+
+// Reads of 100 bytes spread over a pattern file, through the account.
+void ReadSpread(const std::shared_ptr<DriveAccount>& account, const std::wstring& id, int reads) {
+    auto file = std::make_shared<DriveFile>();
+    file->id = id;
+    ASSERT_EQ(
+        RunWithRetry(*account, [&](const std::wstring& token) { return GetFile(token, id, file); }),
+        S_OK);
+    std::unique_ptr<DriveReader> reader;
+    ASSERT_EQ(OpenAccountReader(account, file, reader), S_OK);
+    for (int i = 0; i < reads; ++i) {
+        BYTE bytes[100] = {};
+        DWORD read = 0;
+        ULONGLONG skipped = 0;
+        ASSERT_EQ(reader->Skip(900, &skipped), S_OK);
+        ASSERT_EQ(reader->Read(bytes, 100, &read), S_OK) << i;
+        ASSERT_EQ(read, 100u);
+        EXPECT_EQ(bytes[99], test::PatternByte(1000LL * i + 999)) << i;
+    }
+}
+
+TEST_F(AccountTest, TheTokenChecksVerdictServesUntilDriveRefusesTheToken) {
+    std::wstring id = test::CreatePatternFile(100000);
+    auto account = SignedIn();
+    ReadSpread(account, id, 100);
+    EXPECT_EQ(test::RequestsTo("/oauth2/v1/tokeninfo").size(), 1u);
+
+    // Expired behind the verdict's back: Drive's 401 renews it, the read succeeds.
+    const size_t mark = test::RequestLog().size();
+    ControlTokens(R"({"expire_all": true})");
+    auto before = account->Tokens();
+    ReadSpread(account, id, 3);
+    EXPECT_NE(account->Tokens(), before);
+    EXPECT_EQ(CountFrom(mark, "/oauth2/v3/token"), 1u);
+    // The refresh gave the new token's lifetime: no check for it either.
+    EXPECT_EQ(CountFrom(mark, "/oauth2/v1/tokeninfo"), 0u);
+    EXPECT_TRUE(m_consent.Script().urls.empty());
+
+    // Drive refuses even the renewed tokens: the next call checks them again.
+    test::AddFault(R"({"path": "/drive/v2/files/", "status": 401, "reason": "authError",
+                       "message": "Invalid Credentials", "count": 3})");
+    std::shared_ptr<DriveFile> file;
+    auto getFile = [&](const std::wstring& token) { return GetFile(token, id, file); };
+    EXPECT_TRUE(FAILED(RunWithRetry(*account, getFile)));
+    const size_t refused = test::RequestLog().size();
+    EXPECT_EQ(RunWithRetry(*account, getFile), S_OK);
+    EXPECT_EQ(CountFrom(refused, "/oauth2/v1/tokeninfo"), 1u);
+}
+
+TEST_F(AccountTest, ATokenWithLessThanTheMarginLeftIsCheckedEachTime) {
+    ControlTokens(R"({"lifetime": 299})");
+    std::wstring id = test::CreatePatternFile(10000);
+    auto account = SignedIn();
+    ReadSpread(account, id, 5);
+    // The metadata request, the reader's opening and each read.
+    EXPECT_EQ(test::RequestsTo("/oauth2/v1/tokeninfo").size(), 7u);
+    EXPECT_TRUE(test::RequestsTo("/oauth2/v3/token").empty());
 }
 
 } // namespace

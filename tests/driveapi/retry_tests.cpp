@@ -125,15 +125,14 @@ TEST_F(RetryTest, WaitsAndRenewalsFollowTheFailures) {
     }
 }
 
-TEST_F(RetryTest, EveryAttemptChecksTheTokenFirst) {
+TEST_F(RetryTest, TheTokenIsCheckedOnceForEveryAttempt) {
     auto account = SignedIn();
     test::AddFault(Fault(503, nullptr, 1));
     ASSERT_EQ(RunWithRetry(*account, GetWelcome), S_OK);
     std::vector<std::string> paths;
     for (const auto& request : test::RequestLog())
         paths.push_back(request.path);
-    EXPECT_EQ(paths, (std::vector<std::string>{"/oauth2/v1/tokeninfo", kFilePath,
-                                               "/oauth2/v1/tokeninfo", kFilePath}));
+    EXPECT_EQ(paths, (std::vector<std::string>{"/oauth2/v1/tokeninfo", kFilePath, kFilePath}));
 }
 
 TEST_F(RetryTest, A401WhoseRefreshFailsSignsInAndKeepsACancellation) {

@@ -1,3 +1,5 @@
+#include "driveapi/account_requests.h"
+#include "driveapi/files.h"
 #include "drivefs/drive_stream.h"
 #include "drivefs/fs_errors.h"
 #include "http/encoding.h"
@@ -89,6 +91,113 @@ TEST_F(FsTest, ABackwardSeekReadsFromANewRangeAndAForwardOneDownloadsNothing) {
     EXPECT_EQ(ranges[0].rfind("bytes=0-", 0), 0u);
     EXPECT_EQ(ranges[1].rfind("bytes=0-", 0), 0u);
     EXPECT_EQ(ranges[2].rfind("bytes=900000-", 0), 0u);
+}
+
+size_t MediaRequestsFrom(size_t mark) {
+    size_t count = 0;
+    for (const auto& request : test::RequestLogFrom(mark))
+        count += request.path.find("alt=media") != std::string::npos;
+    return count;
+}
+
+TEST_F(FsTest, SizesAndSeeksAnswerFromTheFetchedItemUntilAWrite) {
+    std::wstring id = test::CreatePatternFile(5000);
+    ComPtr<Lumo::IAfsFileHandle> handle = Open(Link(id), kRead | Lumo::AFS_Open_Write);
+    ASSERT_TRUE(handle);
+    const size_t mark = test::RequestLog().size();
+    LONGLONG size = 0, position = -1;
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(handle->GetSize(&size, nullptr, nullptr), S_OK);
+        EXPECT_EQ(size, 5000);
+        ASSERT_EQ(handle->Seek(-100 * i, Lumo::AFS_Seek_End, &position), S_OK);
+        EXPECT_EQ(ReadAt(handle.Get(), position, 10, i == 0 ? kEndOfFile : S_OK),
+                  Pattern(static_cast<size_t>(position), i == 0 ? 0 : 10));
+    }
+    size_t metadata = 0;
+    for (const auto& request : test::RequestLogFrom(mark))
+        metadata += request.path.rfind("/drive/v2/files/", 0) == 0;
+    EXPECT_EQ(metadata, 1u);
+    // A write changes the content: the size is asked for again.
+    ASSERT_EQ(WritePattern(handle.Get(), 10), S_OK);
+    ASSERT_EQ(handle->GetSize(&size, nullptr, nullptr), S_OK);
+    EXPECT_EQ(size, 10);
+    EXPECT_EQ(ReadAt(handle.Get(), 0, 100, S_FALSE), Pattern(0, 10));
+}
+
+TEST_F(FsTest, SequentialReadsShareOneOpenRangeThatSurvivesACut) {
+    const size_t size = 100 * 65536 + 5;
+    std::wstring id = test::CreatePatternFile(size);
+    ComPtr<Lumo::IAfsFileHandle> handle = Open(Link(id), kRead);
+    ASSERT_TRUE(handle);
+    const size_t mark = test::RequestLog().size();
+    EXPECT_EQ(ReadToEnd(handle.Get(), 65536), Pattern(0, size));
+    // The first read asks for its bytes; the rest follow in one range.
+    EXPECT_EQ(MediaRequestsFrom(mark), 2u);
+
+    // An open range cut off: that read goes the plain way, the next opens anew.
+    const size_t cut = test::RequestLog().size();
+    EXPECT_EQ(ReadAt(handle.Get(), 0, 65536), Pattern(0, 65536));
+    test::AddFault(R"({"path": "/drive/v3/files/)" + ToUtf8(id) +
+                   R"(", "drop_after_bytes": 100000})");
+    EXPECT_EQ(ReadToEnd(handle.Get(), 65536), Pattern(65536, size - 65536));
+    EXPECT_EQ(MediaRequestsFrom(cut), 4u);
+}
+
+// Every read of a random pattern through the stream answers what a plain
+// range reader positioned there answers: bytes, count and code.
+TEST_F(FsTest, ReadsAnswerAsThePlainRangeReaderDoes) {
+    const std::int64_t size = 700001;
+    std::wstring id = test::CreatePatternFile(size);
+    std::shared_ptr<DriveFile> file;
+    ASSERT_EQ(
+        RunWithRetry(*m_alice, [&](const std::wstring& token) { return GetFile(token, id, file); }),
+        S_OK);
+    std::shared_ptr<DriveStream> stream;
+    ASSERT_EQ(DriveStream::Create(file, m_alice, &stream), S_OK);
+    const DWORD counts[] = {1, 100, 4096, 65536, 65537, 300000};
+    unsigned seed = 777;
+    auto next = [&seed](unsigned range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % range;
+    };
+    std::int64_t end = 0;
+    for (int i = 0; i < 150; ++i) {
+        std::int64_t at = end; // sequential half the time
+        switch (next(8)) {
+        case 0:
+            at = size - next(2000);
+            break;
+        case 1:
+            at = end > 0 ? next(static_cast<unsigned>(end)) : 0;
+            break;
+        case 2:
+            at = next(static_cast<unsigned>(size));
+            break;
+        case 3:
+            at = std::min<std::int64_t>(size, end + next(5000));
+            break;
+        default:
+            break;
+        }
+        DWORD count = counts[next(6)];
+        std::vector<BYTE> got(count), expected(count);
+        DWORD read = 0, plain = 0;
+        HRESULT hr = stream->ReadAt(at, got.data(), count, &read, nullptr);
+
+        std::unique_ptr<DriveReader> reader;
+        ASSERT_EQ(OpenAccountReader(m_alice, file, reader), S_OK);
+        ULONGLONG skipped = 0;
+        ASSERT_EQ(reader->Skip(static_cast<ULONGLONG>(at), &skipped), S_OK);
+        HRESULT plainHr = reader->Read(expected.data(), count, &plain);
+        if (SUCCEEDED(plainHr) && plain == 0)
+            plainHr = kEndOfFile;
+        ASSERT_EQ(hr, plainHr) << i << " at " << at << " count " << count;
+        ASSERT_EQ(read, plain) << i << " at " << at << " count " << count;
+        got.resize(read);
+        expected.resize(plain);
+        ASSERT_TRUE(got == expected) << i << " at " << at;
+        end = at + read;
+    }
 }
 
 TEST_F(FsTest, AGoogleDocumentReadsAsItsPdfExport) {

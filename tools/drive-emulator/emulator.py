@@ -133,6 +133,7 @@ class Request:
         self.body = b""  # the whole body, except on routes that stream it
         self.scheme = scheme
         self.port = port
+        self.arrived_ms = None  # since the emulator started, when its head was read
 
     def header(self, name, default=""):
         return self.headers.get(name.lower(), default)
@@ -169,6 +170,7 @@ class BodyReader:
         self.received = 0
         self.head = bytearray()  # the first LOGGED_BODY_LIMIT bytes, for the log
         self.done = not chunked and length == 0
+        self.limit = None  # a fault: the connection drops once this much arrived
 
     def read_all(self):
         if not self.chunked:
@@ -181,7 +183,12 @@ class BodyReader:
         buffer = memoryview(bytearray(SEND_CHUNK))
         for size in self._segments():
             while size:
-                count = self.rfile.readinto(buffer[:min(size, len(buffer))])
+                room = len(buffer)
+                if self.limit is not None:
+                    if self.received >= self.limit:
+                        raise ConnectionError("dropped by a fault")
+                    room = min(room, self.limit - self.received)
+                count = self.rfile.readinto(buffer[:min(size, room)])
                 if not count:
                     raise ConnectionError("the request body ended early")
                 size -= count
@@ -391,6 +398,7 @@ class Fault:
         self.content_length = fields.get("content_length")
         self.delay_ms = int(fields.get("delay_ms", 0))
         self.drop_after_bytes = fields.get("drop_after_bytes")
+        self.drop_request_after_bytes = fields.get("drop_request_after_bytes")
         self.close = bool(fields.get("close", False))
 
     def matches(self, request):
@@ -456,15 +464,19 @@ class Emulator:
         self._lock = threading.Lock()
         self._log = []
         self._faults = []
+        self.latency_ms = 0  # added before every answer's first byte
+        self.started = time.monotonic()
 
     def reset(self):
         with self._lock:
             self._log.clear()
             self._faults.clear()
+            self.latency_ms = 0
 
     def record(self, request):
         # Only the head of a large upload is kept: benchmarks send hundreds of MiB.
-        entry = (request.method, request.target, request.headers, request.body_reader)
+        entry = (request.method, request.target, request.headers, request.body_reader,
+                 request.arrived_ms)
         with self._lock:
             self._log.append(entry)
 
@@ -477,7 +489,22 @@ class Emulator:
             "headers": headers,
             "body_hex": bytes(reader.head).hex(),
             "body_length": reader.received,
-        } for method, target, headers, reader in entries]}
+            "arrived_ms": arrived,
+        } for method, target, headers, reader, arrived in entries]}
+
+    def since_start_ms(self):
+        return round((time.monotonic() - self.started) * 1000.0, 3)
+
+    def configure(self, settings):
+        """POST /_emu/config: the core's settings; a reset restores them."""
+        if not isinstance(settings, dict):
+            raise ValueError("the settings are a JSON object")
+        if "latency_ms" in settings:
+            latency = int(settings["latency_ms"] or 0)
+            if latency < 0:
+                raise ValueError("latency_ms is at least 0")
+            self.latency_ms = latency
+        return {"latency_ms": self.latency_ms}
 
     def add_fault(self, fault):
         with self._lock:
@@ -509,6 +536,11 @@ class Emulator:
             except (ValueError, TypeError) as error:
                 return Response.text("bad fault: %s\n" % error, 400)
             return Response.json({})
+        if action == ("POST", "/_emu/config"):
+            try:
+                return Response.json(self.configure(request.json() if request.body.strip() else {}))
+            except (ValueError, TypeError) as error:
+                return Response.text("bad settings: %s\n" % error, 400)
         if action == ("POST", "/_emu/shutdown"):
             self.stopping.set()
             response = Response.json({})
@@ -548,6 +580,7 @@ class RequestHandler(BaseHTTPRequestHandler):
         emulator = self.server.emulator
         request = Request(self.command, self.path, self.lower_headers(), self.body_reader(),
                           self.server.scheme, self.server.server_address[1])
+        request.arrived_ms = emulator.since_start_ms()
         if self.server.control and request.path.startswith("/_emu/"):
             request.body = request.body_reader.read_all()
             self.send(emulator.control(request))
@@ -559,12 +592,19 @@ class RequestHandler(BaseHTTPRequestHandler):
         fault = emulator.take_fault(request)
         if fault and fault.delay_ms:
             time.sleep(fault.delay_ms / 1000.0)
+        dropping = fault and fault.drop_request_after_bytes is not None
+        if dropping:
+            request.body_reader.limit = int(fault.drop_request_after_bytes)
         response = fault and fault.scripted_response()
         if response is None:
             response = self.answer(handler, request)
             if fault:
                 fault.adjust(response)
+        if dropping:
+            raise ConnectionError("dropped by a fault before the answer")
         request.body_reader.drain()
+        if emulator.latency_ms:
+            time.sleep(emulator.latency_ms / 1000.0)  # a network's round trip
         self.send(response, fault)
 
     do_GET = do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = do_OPTIONS = do_any

@@ -31,6 +31,8 @@ EXPORT_FORMATS = {  # exportFormat -> mime type
 }
 SMALL_PDF_TEXT = "Bulk entry"
 PREALLOCATE_LIMIT = 512 << 20
+SESSION_LIFETIME = 7 * 24 * 3600  # seconds an upload session lives, as on Drive
+CONTENT_RANGE_RE = re.compile(r"bytes (?:(\d+)-(\d+)|\*)/(\d+|\*)$")
 
 
 def api_error(status, reason, message, location_type=None, location=None):
@@ -120,6 +122,7 @@ class DriveStore:
             self.page_cap = None
             self.repeat_next_link = 0  # pages that name themselves again (-1: all)
             self.range_cap = None  # bytes at most in one 206 answer
+            self.forget_upload_bytes = 0  # the next chunk answer reports this much less
             # Where upload sessions, export links and nextLinks point; None:
             # the host the request came to.
             self.session_base = self.export_base = self.next_link_base = None
@@ -487,7 +490,8 @@ def add_routes(router, store, oauth):
         session = base64.urlsafe_b64encode(secrets.token_bytes(30)).decode()
         with store.lock:
             store.sessions[session] = {"file": item.id, "user": user["id"],
-                                       "length": int(announced) if announced else None}
+                                       "length": int(announced) if announced else None,
+                                       "created": time.time(), "kept": Kept(), "done": None}
             base = store.session_base or request.base_url
         response = Response(200, b"")
         response.set_header("Location", "%s/upload/drive/v2/files/%s?uploadType=resumable"
@@ -498,8 +502,13 @@ def add_routes(router, store, oauth):
     def upload_content(request, user, file_id, session_id):
         with store.lock:
             session = store.sessions.get(session_id)
+            if session and time.time() - session["created"] > SESSION_LIFETIME:
+                store.sessions.pop(session_id, None)
+                session = None
         if not session or session["user"] != user["id"] or session["file"] != file_id:
             return api_error(404, "notFound", "Upload session not found.")
+        if request.header("content-range"):
+            return upload_chunk(request, user, session)
         announced = session["length"]
         body, received = receive(request.body_reader, announced)
         if announced is not None and received < announced:
@@ -513,6 +522,94 @@ def add_routes(router, store, oauth):
             return not_found(session["file"])
         item.set_content(body)
         return google_json(store.resource(item, user, request.base_url))
+
+    def upload_chunk(request, user, session):
+        """Content-Range: "bytes a-b/N" sends bytes a..b of N, "bytes */N" asks
+        what was kept. Drive answers 308 with Range: bytes=0-K (no Range while
+        nothing is kept) until the last byte arrives, then 200 with the
+        resource, also to later status queries."""
+        match = CONTENT_RANGE_RE.match(request.header("content-range").strip())
+        if not match:
+            return api_error(400, "badRequest", "Failed to parse Content-Range header.")
+        first, last, total = match.groups()
+        announced = session["length"]
+        if total != "*" and announced is not None and int(total) != announced:
+            return api_error(400, "badRequest", "The total does not match the announced length.")
+        total = int(total) if total != "*" else announced
+        kept = session["kept"]
+        if session["done"] is None and first is not None:
+            first, last = int(first), int(last)
+            length = int(request.header("content-length") or -1)
+            if last < first or length != last - first + 1 or (total is not None and last >= total):
+                return api_error(400, "badRequest", "Invalid Content-Range or Content-Length.")
+            if first > kept.length:
+                return api_error(400, "badRequest", "According to the Content-Range header, "
+                                 "the upload offset is %d byte(s), which exceeds already uploaded "
+                                 "size of %d byte(s)." % (first, kept.length))
+            kept.receive(request.body_reader, first)
+        with store.lock:
+            if store.forget_upload_bytes:  # Drive reports less than it was sent
+                kept.forget(store.forget_upload_bytes)
+                store.forget_upload_bytes = 0
+        if session["done"] is None and total is not None and kept.length == total:
+            item = store.items.get(session["file"])
+            if not item:
+                return not_found(session["file"])
+            item.set_content(kept.body())
+            session["done"] = item
+        if session["done"] is not None:
+            return google_json(store.resource(session["done"], user, request.base_url))
+        response = Response(308, b"")
+        if kept.length:
+            response.set_header("Range", "bytes=0-%d" % (kept.length - 1))
+        return response
+
+
+class Kept:
+    """The bytes an upload session kept, as runs of the test pattern (nothing
+    stored) and copied pieces."""
+
+    def __init__(self):
+        self.pieces = []  # (start, length, bytes or None for the pattern)
+        self.length = 0
+
+    def receive(self, reader, first):
+        """Takes a chunk's body that starts at first; bytes kept already are
+        passed over. What arrived before a dropped connection stays kept."""
+        skip = self.length - first
+        for chunk in reader.chunks():
+            if skip >= len(chunk):
+                skip -= len(chunk)
+                continue
+            self.add(chunk[skip:])
+            skip = 0
+
+    def add(self, data):
+        pattern = PatternBody.matches(self.length, data)
+        last = self.pieces[-1] if self.pieces else None
+        if pattern and last and last[2] is None:
+            self.pieces[-1] = (last[0], last[1] + len(data), None)
+        else:
+            self.pieces.append((self.length, len(data), None if pattern else bytes(data)))
+        self.length += len(data)
+
+    def forget(self, count):
+        keep = max(0, self.length - count)
+        pieces, self.pieces = self.pieces, []
+        for start, length, data in pieces:
+            if start < keep:
+                size = min(length, keep - start)
+                self.pieces.append((start, size, None if data is None else data[:size]))
+        self.length = keep
+
+    def body(self):
+        if all(data is None for _, _, data in self.pieces):
+            return PatternBody(self.length)
+        whole = bytearray(self.length)
+        for start, length, data in self.pieces:
+            whole[start:start + length] = data if data is not None else pattern_bytes(
+                start + length)[start:]
+        return BufferBody(whole)
 
 
 def receive(reader, announced):
@@ -566,6 +663,11 @@ def control(request, store, oauth):
             for name in ("page_cap", "range_cap"):
                 if name in settings:
                     setattr(store, name, int(settings[name]) if settings[name] else None)
+            if "forget_upload_bytes" in settings:
+                store.forget_upload_bytes = int(settings["forget_upload_bytes"] or 0)
+            if "age_sessions" in settings:  # seconds, as if that much time had passed
+                for session in store.sessions.values():
+                    session["created"] -= float(settings["age_sessions"])
             if "repeat_next_link" in settings:
                 store.repeat_next_link = int(settings["repeat_next_link"] or 0)
             for name in ("session_base", "export_base", "next_link_base"):
@@ -574,7 +676,7 @@ def control(request, store, oauth):
             store.encoded.clear()  # resources hold the export links
             answer = {name: getattr(store, name) for name in
                       ("page_cap", "range_cap", "repeat_next_link", "session_base",
-                       "export_base", "next_link_base")}
+                       "export_base", "next_link_base", "forget_upload_bytes")}
         return google_json(answer)
     if action == ("GET", "/_emu/files"):
         with store.lock:

@@ -198,6 +198,27 @@ def check_log_and_faults(http_address):
     control(http_address, "POST", "/_emu/reset")
 
 
+def check_latency(http_address):
+    control(http_address, "POST", "/_emu/config", b'{"latency_ms": 200}')
+    c = Client(http_address)
+    start = time.monotonic()
+    for _ in range(2):
+        c.get("GET", "/_test/bytes/3")
+    check(time.monotonic() - start >= 0.4, "latency: every answer waits")
+    start = time.monotonic()
+    control(http_address, "GET", "/_emu/log")
+    check(time.monotonic() - start < 0.2, "latency: control requests answer at once")
+    log = json.loads(control(http_address, "GET", "/_emu/log")[1])["requests"]
+    arrived = [entry["arrived_ms"] for entry in log]
+    check(len(arrived) == 2 and arrived[1] - arrived[0] >= 200,
+          "latency: the log shows when each request arrived")
+    status, _ = control(http_address, "POST", "/_emu/config", b'{"latency_ms": -1}')
+    check(status == 400, "latency: a negative one is refused")
+    control(http_address, "POST", "/_emu/reset")
+    status, data = control(http_address, "POST", "/_emu/config", b"{}")
+    check(json.loads(data) == {"latency_ms": 0}, "latency: a reset ends it")
+
+
 def check_https_and_ftp(state):
     address = open(os.path.join(state, "https.addr")).read()
     r, body = Client(address, secure=True).get("GET", "/_test/bytes/100")
@@ -246,6 +267,7 @@ def main():
     check_keep_alive(http_address)
     check_echo_status(http_address)
     check_log_and_faults(http_address)
+    check_latency(http_address)
     check_https_and_ftp(state)
     selfcheck_google.run(state, check)
     check_speed(http_address)

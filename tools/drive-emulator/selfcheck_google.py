@@ -432,6 +432,64 @@ def check_uploads(api, check, token):
     api.control("/_emu/drive", {"session_base": None})
 
 
+def check_chunked_uploads(api, check, token):
+    item = api.control("/_emu/files", {"title": "Chunked.bin", "size": 10})
+    content = bytes(range(251)) * 3000 + b"not the pattern" * 1000
+    size = len(content)
+
+    def session():
+        location = start_upload(api, token, item["id"], size)[1]
+        parts = urllib.parse.urlsplit(location)
+        return parts.path + "?" + parts.query
+
+    def put(path, first, last, data=None):
+        value = "bytes %d-%d/%d" % (first, last, size) if data is not None else "bytes */%d" % size
+        return api.call("PUT", path, data if data is not None else b"",
+                        {"Content-Range": value}, token)
+
+    path = session()
+    response, _ = put(path, 0, 0)
+    check(response.status == 308 and response.getheader("Range") is None,
+          "chunks: status of a new session, 308 without Range")
+    response, _ = put(path, 0, 262143, content[:262144])
+    check(response.status == 308 and response.getheader("Range") == "bytes=0-262143",
+          "chunks: 308 with the Range kept")
+    response, _ = put(path, 300000, size - 1, content[300000:])
+    check(response.status == 400, "chunks: a chunk past what was kept is 400")
+    # Overlapping the kept bytes is fine: they are passed over.
+    response, _ = put(path, 100000, 400000, content[100000:400001])
+    check(response.getheader("Range") == "bytes=0-400000", "chunks: overlap passed over")
+    api.control("/_emu/drive", {"forget_upload_bytes": 1000})
+    response, _ = put(path, 0, 0)
+    check(response.status == 308 and response.getheader("Range") == "bytes=0-399000",
+          "chunks: Drive may report fewer bytes than were sent")
+    before = api.control("/_emu/files/%s/content-sha256" % item["id"], method="GET")
+    check(before["length"] == 10, "chunks: nothing committed before the last byte")
+    api.call("POST", "/_emu/faults", json.dumps({
+        "path": path, "method": "PUT", "drop_request_after_bytes": 50000}).encode())
+    dropped = False
+    try:
+        put(path, 399001, size - 1, content[399001:])
+    except (ConnectionError, http.client.HTTPException):
+        dropped = True
+    api.conn.close()
+    response, _ = put(path, 0, 0)
+    check(dropped and response.getheader("Range") == "bytes=0-449000",
+          "chunks: a dropped chunk keeps what arrived")
+    response, body = put(path, 449001, size - 1, content[449001:])
+    done = json.loads(body) if response.status == 200 else {}
+    digest = api.control("/_emu/files/%s/content-sha256" % item["id"], method="GET")
+    check(done.get("fileSize") == str(size)
+          and digest["sha256"] == hashlib.sha256(content).hexdigest(),
+          "chunks: the last byte commits, byte for byte")
+    response, body = put(path, 0, 0)
+    check(response.status == 200 and json.loads(body)["id"] == item["id"],
+          "chunks: a finished session's status is the resource")
+    path = session()
+    api.control("/_emu/drive", {"age_sessions": 7 * 24 * 3600 + 1})
+    check(put(path, 0, 0)[0].status == 404, "chunks: a session ends after a week")
+
+
 def check_reset(api, check, token):
     created = api.control("/_emu/files", {"title": "Gone after reset.pdf", "size": 10})
     api.control("/_emu/reset", {})
@@ -466,4 +524,5 @@ def run(state, check):
     check_listing(api, check, token)
     check_media(api, check, token)
     check_uploads(api, check, token)
+    check_chunked_uploads(api, check, token)
     check_reset(api, check, token)
