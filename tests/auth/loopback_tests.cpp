@@ -2,6 +2,7 @@
 #include "auth/pkce.h"
 
 #include "errors/codes.h"
+#include "tests/auth/loopback_client.h"
 
 #include <gtest/gtest.h>
 
@@ -56,30 +57,7 @@ TEST(Pkce, FreshValuesAreRandomAndWellFormed) {
     EXPECT_NE(state, other);
 }
 
-// One request to 127.0.0.1:port over a socket of its own; the status line
-// ("HTTP/1.1 404 Not Found"), or "" when nobody listens.
-std::string StatusOf(USHORT port, const std::string& target) {
-    WSADATA data{};
-    WSAStartup(MAKEWORD(2, 2), &data);
-    std::string status;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-        std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        send(s, request.data(), static_cast<int>(request.size()), 0);
-        std::string answer;
-        char buffer[1024];
-        for (int got; (got = recv(s, buffer, sizeof(buffer), 0)) > 0;)
-            answer.append(buffer, static_cast<size_t>(got));
-        status = answer.substr(0, answer.find("\r\n"));
-    }
-    closesocket(s);
-    WSACleanup();
-    return status;
-}
+using test::LoopbackStatus;
 
 class LoopbackTest : public ::testing::Test {
 protected:
@@ -111,26 +89,27 @@ TEST_F(LoopbackTest, TakesOnlyTheCallbackWithItsStateThenCloses) {
     EXPECT_EQ(m_listener.RedirectUri(), L"http://127.0.0.1:" + std::to_wstring(m_port) + L"/");
     std::future<HRESULT> waiting = StartWait();
     const std::string state = "st4te-_0123456789abcdefghijklmnopqrstuvwxy";
-    EXPECT_EQ(StatusOf(m_port, "/favicon.ico"), "HTTP/1.1 404 Not Found");
-    EXPECT_EQ(StatusOf(m_port, "/callback?code=x&state=" + state), "HTTP/1.1 404 Not Found");
-    EXPECT_EQ(StatusOf(m_port, "/?code=x&state=wrong"), "HTTP/1.1 400 Bad Request");
-    EXPECT_EQ(StatusOf(m_port, "/?code=x"), "HTTP/1.1 400 Bad Request");
-    EXPECT_EQ(StatusOf(m_port, "/?state=" + state), "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(LoopbackStatus(m_port, "/favicon.ico"), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(LoopbackStatus(m_port, "/callback?code=x&state=" + state), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(LoopbackStatus(m_port, "/?code=x&state=wrong"), "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(LoopbackStatus(m_port, "/?code=x"), "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(LoopbackStatus(m_port, "/?state=" + state), "HTTP/1.1 400 Bad Request");
     EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
 
-    EXPECT_EQ(StatusOf(m_port, "/?state=" + state + "&code=4%2F0Aa-b_c&scope=a+b"),
+    EXPECT_EQ(LoopbackStatus(m_port, "/?state=" + state + "&code=4%2F0Aa-b_c&scope=a+b"),
               "HTTP/1.1 200 OK");
     ASSERT_EQ(waiting.get(), S_OK);
     EXPECT_EQ(m_answer.code, L"4/0Aa-b_c");
     EXPECT_TRUE(m_answer.error.empty());
     EXPECT_FALSE(m_listener.IsOpen());
-    EXPECT_EQ(StatusOf(m_port, "/?state=" + state + "&code=again"), "");
+    EXPECT_EQ(LoopbackStatus(m_port, "/?state=" + state + "&code=again"), "");
 }
 
 TEST_F(LoopbackTest, AnErrorEndsTheWaitWithIt) {
     std::future<HRESULT> waiting = StartWait();
-    EXPECT_EQ(StatusOf(m_port, "/?error=access_denied&state=st4te-_0123456789abcdefghijklmnopqrstu"
-                               "vwxy"),
+    EXPECT_EQ(LoopbackStatus(m_port,
+                             "/?error=access_denied&state=st4te-_0123456789abcdefghijklmnopqrstu"
+                             "vwxy"),
               "HTTP/1.1 200 OK");
     ASSERT_EQ(waiting.get(), S_OK);
     EXPECT_EQ(m_answer.error, L"access_denied");
@@ -142,7 +121,7 @@ TEST_F(LoopbackTest, CancelEndsTheWaitAndClosesTheListener) {
     SetEvent(m_cancel);
     EXPECT_EQ(waiting.get(), GD_E_CANCELLED);
     EXPECT_FALSE(m_listener.IsOpen());
-    EXPECT_EQ(StatusOf(m_port, "/"), "");
+    EXPECT_EQ(LoopbackStatus(m_port, "/"), "");
 }
 
 TEST_F(LoopbackTest, TimeoutOnTheSignInClockIsACancellation) {
