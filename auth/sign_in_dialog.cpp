@@ -159,14 +159,14 @@ HRESULT SignInTask::ShowConsent() {
 }
 
 HRESULT SignInThroughHost(const std::wstring& clientId, const std::vector<std::wstring>& scopes,
-                          std::wstring& code) {
+                          AuthorizationCode& grant) {
     Lumo::ILumoInstance* host = HostInstance::Instance();
     RETURN_HR_IF_NULL(GD_E_MISSING, host);
     ComPtr<SignInTask> task;
     RETURN_IF_FAILED(MakeObject(&task, host, clientId, scopes));
     RETURN_IF_FAILED(host->RunOnMainThread(task.Get(), INFINITE));
     RETURN_IF_FAILED(task->Result());
-    code = task->Code();
+    grant = AuthorizationCode{task->Code(), kOobRedirectUri, {}};
     return S_OK;
 }
 

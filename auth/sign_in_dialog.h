@@ -101,7 +101,8 @@ private:
 // without a host, GD_E_CANCELLED when the user refused or closed the dialog
 // (or anything but an approval ended it), the certificate's failure when the
 // browser refused one.
+struct AuthorizationCode;
 HRESULT SignInThroughHost(const std::wstring& clientId, const std::vector<std::wstring>& scopes,
-                          std::wstring& code);
+                          AuthorizationCode& grant);
 
 } // namespace gd

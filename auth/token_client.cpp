@@ -1,5 +1,6 @@
 #include "auth/token_client.h"
 
+#include "auth/browser_sign_in.h"
 #include "auth/endpoints.h"
 #include "auth/sign_in_dialog.h"
 #include "errors/check.h"
@@ -130,7 +131,7 @@ SignInSeam& Seam() {
 InteractiveSignIn CurrentSignIn() {
     SignInSeam& seam = Seam();
     std::lock_guard<std::mutex> guard(seam.lock);
-    return seam.signIn ? seam.signIn : InteractiveSignIn(SignInThroughHost);
+    return seam.signIn ? seam.signIn : BuiltInSignIn();
 }
 
 } // namespace
@@ -166,16 +167,21 @@ std::vector<std::wstring> ScopesFromMask(unsigned mask) {
 }
 
 HRESULT BuildAuthorizationUrl(const std::wstring& baseUrl, const std::wstring& clientId,
-                              const std::vector<std::wstring>& scopes, std::wstring& url) {
+                              const std::vector<std::wstring>& scopes, std::wstring& url,
+                              const ConsentRequest& request) {
     try {
         std::wstring text = baseUrl + L"?response_type=code&client_id=" + clientId +
-                            L"&redirect_uri=" + kOobRedirectUri + L"&scope=";
+                            L"&redirect_uri=" + request.redirect_uri + L"&scope=";
         for (size_t i = 0; i < scopes.size(); ++i) {
             if (i > 0)
                 text += L'+';
             text += scopes[i];
         }
         text += L"&include_granted_scopes=true";
+        if (!request.code_challenge.empty())
+            text += L"&code_challenge=" + request.code_challenge + L"&code_challenge_method=S256";
+        if (!request.state.empty())
+            text += L"&state=" + request.state;
         url = std::move(text);
         return S_OK;
     } catch (const std::bad_alloc&) {
@@ -183,16 +189,19 @@ HRESULT BuildAuthorizationUrl(const std::wstring& baseUrl, const std::wstring& c
     }
 }
 
-HRESULT ExchangeCode(const TokenClient& client, const std::wstring& code,
+HRESULT ExchangeCode(const TokenClient& client, const AuthorizationCode& grant,
                      std::shared_ptr<TokenSet>& tokens) {
     return RunGuarded([&]() -> HRESULT {
-        const std::wstring redirect = kOobRedirectUri;
+        // The verifier is base64url: nothing in it needs escaping.
+        std::string tail = "&grant_type=authorization_code";
+        if (!grant.code_verifier.empty())
+            tail += "&code_verifier=" + ToAnsi(grant.code_verifier);
         std::string body;
-        RETURN_IF_FAILED(BuildForm({{"code", code},
+        RETURN_IF_FAILED(BuildForm({{"code", grant.code},
                                     {"client_id", client.client_id},
                                     {"client_secret", client.client_secret},
-                                    {"redirect_uri", redirect}},
-                                   "&grant_type=authorization_code", body));
+                                    {"redirect_uri", grant.redirect_uri}},
+                                   tail.c_str(), body));
         MemoryStream response;
         RETURN_IF_FAILED(PostForm(kExchangeObject, body, response));
         auto result = std::make_shared<TokenSet>();
@@ -270,6 +279,14 @@ HRESULT ValidateAccessToken(const TokenSet& tokens, bool& expired, int* lifetime
     return S_OK;
 }
 
+InteractiveSignIn BuiltInSignIn() {
+#if GD_SIGN_IN_EMBEDDED
+    return SignInThroughHost;
+#else
+    return SignInThroughBrowser;
+#endif
+}
+
 InteractiveSignIn SetInteractiveSignIn(InteractiveSignIn signIn) {
     SignInSeam& seam = Seam();
     std::lock_guard<std::mutex> guard(seam.lock);
@@ -280,10 +297,10 @@ InteractiveSignIn SetInteractiveSignIn(InteractiveSignIn signIn) {
 HRESULT AuthorizeInteractive(const std::wstring& clientId, const std::wstring& clientSecret,
                              unsigned scopeMask, std::shared_ptr<TokenSet>& tokens) {
     return RunGuarded([&]() -> HRESULT {
-        std::wstring code;
-        RETURN_IF_FAILED(CurrentSignIn()(clientId, ScopesFromMask(scopeMask), code));
+        AuthorizationCode grant;
+        RETURN_IF_FAILED(CurrentSignIn()(clientId, ScopesFromMask(scopeMask), grant));
         TokenClient client{clientId, clientSecret};
-        return ExchangeCode(client, code, tokens);
+        return ExchangeCode(client, grant, tokens);
     });
 }
 

@@ -55,14 +55,32 @@ struct TokenInfo {
     std::wstring error;
 };
 
+// What the consent URL carries besides the client and its scopes: the
+// redirect URI, and for the browser flow the PKCE challenge (S256) and state.
+struct ConsentRequest {
+    std::wstring redirect_uri = kOobRedirectUri;
+    std::wstring code_challenge; // empty: no PKCE
+    std::wstring state;          // empty: none
+};
+
 // base?response_type=code&client_id=..&redirect_uri=..&scope=a+b&include_granted_scopes=true,
+// then &code_challenge=..&code_challenge_method=S256 and &state=.. when given;
 // nothing escaped. 0x822203E8 when memory runs out.
 HRESULT BuildAuthorizationUrl(const std::wstring& baseUrl, const std::wstring& clientId,
-                              const std::vector<std::wstring>& scopes, std::wstring& url);
+                              const std::vector<std::wstring>& scopes, std::wstring& url,
+                              const ConsentRequest& request = {});
+
+// What a consent flow yields: the code, the redirect URI it was issued for
+// (the exchange must name the same) and the PKCE verifier, if any.
+struct AuthorizationCode {
+    std::wstring code;
+    std::wstring redirect_uri = kOobRedirectUri;
+    std::wstring code_verifier;
+};
 
 // Exchanges an authorization code for a new TokenSet; on failure tokens stays
 // as it was.
-HRESULT ExchangeCode(const TokenClient& client, const std::wstring& code,
+HRESULT ExchangeCode(const TokenClient& client, const AuthorizationCode& grant,
                      std::shared_ptr<TokenSet>& tokens);
 
 // Renews the access token and expires_in in place; the refresh token is kept.
@@ -81,14 +99,19 @@ HRESULT QueryTokenInfo(const std::wstring& accessToken, TokenInfo& info, std::ws
 HRESULT ValidateAccessToken(const TokenSet& tokens, bool& expired, int* lifetime = nullptr);
 
 // Shows the consent page for a client and its scopes and returns the
-// authorization code. By default the host's sign-in dialog runs on the host's
-// UI thread while the calling thread waits (GD_E_MISSING without a host); a
-// refused or closed consent answers a code whose low 16 bits are 1223.
-using InteractiveSignIn = std::function<HRESULT(
-    const std::wstring& clientId, const std::vector<std::wstring>& scopes, std::wstring& code)>;
+// authorization code. By default the flow the build picked runs (the system
+// browser with a loopback redirect, or the host's sign-in dialog), with its
+// dialog on the host's UI thread while the calling thread waits (GD_E_MISSING
+// without a host); a refused or closed consent answers a code whose low 16
+// bits are 1223.
+using InteractiveSignIn =
+    std::function<HRESULT(const std::wstring& clientId, const std::vector<std::wstring>& scopes,
+                          AuthorizationCode& grant)>;
 // Installs another sign-in for the whole process (tests) and returns the
-// previous one; an empty function restores the host's dialog.
+// previous one; an empty function restores the build's own flow.
 InteractiveSignIn SetInteractiveSignIn(InteractiveSignIn signIn);
+// The flow the build picked (GDRIVE_SIGN_IN).
+InteractiveSignIn BuiltInSignIn();
 
 // The consent flow for the scopes of mask, then the code exchange.
 HRESULT AuthorizeInteractive(const std::wstring& clientId, const std::wstring& clientSecret,

@@ -34,8 +34,7 @@ HRESULT UixDialog::FillCreateParams(Lumo::ILumoInstance* host, const wchar_t* id
     RETURN_IF_FAILED(host->InitCreateParams(0, params));
     const BYTE* layout = nullptr;
     DWORD size = 0;
-    RETURN_IF_FAILED(
-        GetResourceBytes(nullptr, kXmlResourceType, kLayoutsResourceId, &layout, &size));
+    RETURN_IF_FAILED(GetResourceBytes(nullptr, kXmlResourceType, LayoutResource(), &layout, &size));
     params->handler = this;
     params->kind = Lumo::UIX_ObjKind_Dialog;
     params->layout_format = Lumo::UIX_LayoutFormat_Xml;
@@ -45,6 +44,10 @@ HRESULT UixDialog::FillCreateParams(Lumo::ILumoInstance* host, const wchar_t* id
     params->style = style;
     params->placement = Lumo::UIX_Placement_CenterOwner;
     return S_OK;
+}
+
+WORD UixDialog::LayoutResource() const {
+    return kLayoutsResourceId;
 }
 
 HRESULT UixDialog::RunModal(const wchar_t* id, DWORD style, HWND owner, long* result) {
@@ -125,11 +128,11 @@ private:
 
 } // namespace
 
-HRESULT RunOnHostUiThread(Lumo::ILumoInstance* host, std::function<HRESULT()> work) {
+HRESULT RunOnHostUiThread(Lumo::ILumoInstance* host, std::function<HRESULT()> work, DWORD timeout) {
     RETURN_HR_IF_NULL(GD_E_MISSING, host);
     ComPtr<UiTask> task;
     RETURN_IF_FAILED(MakeObject(&task, std::move(work)));
-    RETURN_IF_FAILED(host->RunOnMainThread(task.Get(), INFINITE));
+    RETURN_IF_FAILED(host->RunOnMainThread(task.Get(), timeout));
     RETURN_IF_FAILED(task->Result());
     return task->Result();
 }

@@ -15,9 +15,10 @@ namespace gd {
 // number the host gives the id.
 HRESULT LocalizedString(Lumo::ILumoInstance* host, const wchar_t* id, std::wstring* text);
 
-// Runs work on the host's UI thread and waits for it; GD_E_MISSING when the
-// host dropped it unrun.
-HRESULT RunOnHostUiThread(Lumo::ILumoInstance* host, std::function<HRESULT()> work);
+// Runs work on the host's UI thread and waits for it (up to timeout
+// milliseconds); GD_E_MISSING when the host dropped it unrun.
+HRESULT RunOnHostUiThread(Lumo::ILumoInstance* host, std::function<HRESULT()> work,
+                          DWORD timeout = INFINITE);
 
 class UixDialog : public ComObject<Lumo::IUixEventHandler> {
 public:
@@ -36,6 +37,8 @@ protected:
     // Whether the initialised dialog can run its modal loop; a failure ends
     // RunModal with that code before the loop.
     virtual HRESULT ReadyToRun() { return S_OK; }
+    // The module's layout resource that holds the dialog.
+    virtual WORD LayoutResource() const;
 
     // Fills a creation record for the dialog named id in the module's layout
     // resource, with this object as its handler.

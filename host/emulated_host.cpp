@@ -1,5 +1,7 @@
 #include "host/emulated_host.h"
 
+#include "http/encoding.h"
+
 #include <algorithm>
 #include <map>
 #include <shlwapi.h>
@@ -158,7 +160,33 @@ HRESULT MakeOpenParams(ComPtr<HostProperties>* params, long openFileFlags) {
     return (*params)->Add(L"CanShowErrMsg", Lumo::LUMO_PropType_Bool, show);
 }
 
+// Where the test browser (tools/test-browser) reads its script: a file of the
+// prefix, "consent\nuser\n".
+void WriteSystemBrowserScript(const BrowserScript& script) {
+    wchar_t folder[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"PUBLIC", folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    const char* consent = script.action == BrowserAction::Approve ? "approve"
+                          : script.action == BrowserAction::Deny  ? "deny"
+                                                                  : "close";
+    std::string text = std::string(consent) + "\n" + ToUtf8(script.user) + "\n";
+    std::wstring path = std::wstring(folder, length) + L"\\gd-test-browser.txt";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
 } // namespace
+
+void EmulatedHost::SetBrowserScript(BrowserScript script) {
+    WriteSystemBrowserScript(script);
+    m_browser->SetScript(std::move(script));
+}
 
 EmulatedHost::EmulatedHost()
     : m_strings(std::make_shared<StringTable>()), m_browser(std::make_shared<BrowserRecord>()) {
@@ -167,6 +195,7 @@ EmulatedHost::EmulatedHost()
     // Class objects belong to an apartment: the UI thread's, where OleCreate runs.
     THROW_IF_FAILED(
         m_ui.Run([this] { return RegisterHeadlessBrowser(m_browser, &m_browser_cookie); }));
+    WriteSystemBrowserScript(BrowserScript{});
 }
 
 EmulatedHost::~EmulatedHost() {

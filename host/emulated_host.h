@@ -114,7 +114,10 @@ public:
 
     // The web browser that OleCreate(CLSID_WebBrowser) gives on the UI
     // thread: what it does on a consent page, and what it did.
-    void SetBrowserScript(BrowserScript script) { m_browser->SetScript(std::move(script)); }
+    // The script of the headless browser (the embedded sign-in) and of the
+    // prefix's test browser, which ShellExecuteW starts for the browser
+    // sign-in.
+    void SetBrowserScript(BrowserScript script);
     const BrowserRecord& Browser() const { return *m_browser; }
 
     // Answers for the next message boxes, in order.

@@ -3,9 +3,11 @@
 // file system it registers.
 //
 //   lumo-host PLUGIN [--user EMAIL] [--consent approve|deny|close] COMMAND ARGS...
+#include <atomic>
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "auth/endpoints.h"
@@ -174,6 +176,16 @@ HRESULT RunFileCommand(const CommandLine& line, Lumo::IAfsFileSystem* fileSystem
     return PutCommand(fileSystem, operands[0], operands[1], line.overwrite);
 }
 
+// "--consent close" for the browser sign-in: the user closes its wait dialog
+// (the browser itself never answers) until stop is set.
+void CloseWaitDialogs(EmulatedHost& host, const std::atomic<bool>& stop) {
+    while (!stop) {
+        ComPtr<HostDialog> dialog = host.Uix().WaitForDialog(L"DlgSignInWait", 200);
+        if (dialog)
+            host.OnUi([&] { return dialog->Control(L"btn.cancel")->Click(); });
+    }
+}
+
 // The command's work runs here, on the main thread, while the host's UI
 // thread stays free for the sign-in dialog.
 HRESULT RunCommand(const CommandLine& line, LoadedPlugin& plugin, EmulatedHost& host) {
@@ -190,6 +202,10 @@ HRESULT RunCommand(const CommandLine& line, LoadedPlugin& plugin, EmulatedHost& 
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     if (EmulatorEndpoint())
         host.SetBrowserScript(line.consent);
+    std::atomic<bool> stop{false};
+    std::thread closer;
+    if (EmulatorEndpoint() && line.consent.action == BrowserAction::Close)
+        closer = std::thread(CloseWaitDialogs, std::ref(host), std::cref(stop));
     HRESULT hr;
     if (line.command == L"open")
         hr = OpenThroughCommand(host, line.operands[0], line.path);
@@ -199,6 +215,9 @@ HRESULT RunCommand(const CommandLine& line, LoadedPlugin& plugin, EmulatedHost& 
         hr = DemoThroughCommands(plugin, host);
     else
         hr = RunFileCommand(line, fileSystems.front().Get());
+    stop = true;
+    if (closer.joinable())
+        closer.join();
     fflush(stdout);
     return hr;
 }

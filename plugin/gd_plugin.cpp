@@ -107,11 +107,13 @@ HRESULT GDPlugin::InitUI() {
 // A missing string table only leaves the host without the plug-in's strings.
 void GDPlugin::LoadStrings() {
     Lumo::ILumoInstance* host = HostInstance::Instance();
-    ComPtr<IStream> strings;
-    if (FAILED(CreateResourceStream(nullptr, kXmlResourceType, kStringsResourceId, strings.Put())))
-        return;
-    if (strings && host != nullptr)
-        host->LoadLocalization(strings.Get());
+    for (WORD id : {kStringsResourceId, kSignInStringsResourceId}) {
+        ComPtr<IStream> strings;
+        if (FAILED(CreateResourceStream(nullptr, kXmlResourceType, id, strings.Put())))
+            continue;
+        if (strings && host != nullptr)
+            host->LoadLocalization(strings.Get());
+    }
 }
 
 void GDPlugin::RegisterDialogIds() {

@@ -14,6 +14,8 @@ constexpr const wchar_t* kXmlResourceType = L"XML";
 constexpr const wchar_t* kPngResourceType = L"PNG";
 
 constexpr WORD kLayoutsResourceId = GD_RES_LAYOUTS;
+constexpr WORD kSignInLayoutsResourceId = GD_RES_SIGN_IN_LAYOUTS;
+constexpr WORD kSignInStringsResourceId = GD_RES_SIGN_IN_STRINGS;
 constexpr WORD kStringsResourceId = GD_RES_STRINGS;
 // The command icon at 16, 24, 32 and 48 pixels.
 constexpr WORD kCommandIconIds[] = {GD_RES_ICON_16, GD_RES_ICON_24, GD_RES_ICON_32, GD_RES_ICON_48};

@@ -48,6 +48,13 @@ gd_start_wine() {
     gd_wine_quiet wineboot -i
     touch "$WINEPREFIX/.gd-null-graphics"
   fi
+  # ShellExecuteW of an http URL runs winebrowser, which starts the first
+  # program of this list: the browser sign-in's tests get the scripted one.
+  local browser="$GD_ROOT/tools/test-browser/test_browser.py"
+  if [ "$(cat "$WINEPREFIX/.gd-test-browser" 2>/dev/null)" != "$browser" ]; then
+    gd_wine_quiet wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$browser" /f
+    echo "$browser" >"$WINEPREFIX/.gd-test-browser"
+  fi
 }
 
 # Installs what is missing, configures and builds into the given folder (only

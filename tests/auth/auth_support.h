@@ -160,10 +160,11 @@ public:
         std::shared_ptr<ConsentScript> script = m_script;
         m_previous = SetInteractiveSignIn([script](const std::wstring& clientId,
                                                    const std::vector<std::wstring>& scopes,
-                                                   std::wstring& code) {
+                                                   AuthorizationCode& grant) {
             std::wstring url;
             HRESULT hr = BuildAuthorizationUrl(AuthorizationEndpointUrl(), clientId, scopes, url);
-            return SUCCEEDED(hr) ? WalkConsent(*script, url, code) : hr;
+            grant = AuthorizationCode{};
+            return SUCCEEDED(hr) ? WalkConsent(*script, url, grant.code) : hr;
         });
     }
     ~ScopedConsent() { SetInteractiveSignIn(m_previous); }

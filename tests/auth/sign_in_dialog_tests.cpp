@@ -1,5 +1,6 @@
 #include "auth/sign_in_dialog.h"
 
+#include "auth/browser_sign_in.h"
 #include "auth/client_credentials.h"
 #include "auth/endpoints.h"
 #include "auth/token_client.h"
@@ -175,9 +176,11 @@ TEST(BrowserHost, AnswersTheControlAsAnEmptyContainer) {
 }
 
 TEST(SignIn, WithoutAHostNothingIsShown) {
-    std::wstring code = L"unchanged";
-    EXPECT_EQ(SignInThroughHost(L"client", ScopesFromMask(kSignInScopes), code), GD_E_MISSING);
-    EXPECT_EQ(code, L"unchanged");
+    for (auto* signIn : {&SignInThroughHost, &SignInThroughBrowser}) {
+        AuthorizationCode grant{L"unchanged", kOobRedirectUri, {}};
+        EXPECT_EQ(signIn(L"client", ScopesFromMask(kSignInScopes), grant), GD_E_MISSING);
+        EXPECT_EQ(grant.code, L"unchanged");
+    }
     ComPtr<AuthDialog> dialog;
     ASSERT_EQ(MakeObject(&dialog, nullptr), S_OK);
     long result = 0;
@@ -186,14 +189,19 @@ TEST(SignIn, WithoutAHostNothingIsShown) {
 }
 
 // The real dialog in the emulated host, its browser approving, refusing or
-// closing the emulator's consent page.
+// closing the emulator's consent page; the embedded flow whatever the build
+// picked.
 class SignInDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::ResetEmulator();
         test::UseEmulator();
+        m_built_in = SetInteractiveSignIn(SignInThroughHost);
     }
-    void TearDown() override { SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr); }
+    void TearDown() override {
+        SetInteractiveSignIn(m_built_in);
+        SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr);
+    }
 
     HRESULT SignIn(std::shared_ptr<TokenSet>& tokens) {
         return m_sign_in.Run([&] {
@@ -232,6 +240,7 @@ protected:
 
     test::HostSignIn m_sign_in;
     std::future<HRESULT> m_waiting;
+    InteractiveSignIn m_built_in;
 };
 
 TEST_F(SignInDialogTest, ApprovingInTheBrowserSignsThatUserIn) {

@@ -82,7 +82,8 @@ TEST(AuthorizationUrl, JoinsTheScopesWithPlusAndEscapesNothing) {
 TEST_F(TokenClientTest, ExchangeSendsTheFormAndKeepsTheAnswer) {
     std::wstring code = ApprovedCode(kBob);
     std::shared_ptr<TokenSet> tokens;
-    ASSERT_EQ(ExchangeCode({kDemoClientId, kDemoClientSecret}, code, tokens), S_OK);
+    ASSERT_EQ(ExchangeCode({kDemoClientId, kDemoClientSecret}, {code, kOobRedirectUri, {}}, tokens),
+              S_OK);
     ASSERT_TRUE(tokens);
     EXPECT_EQ(tokens->client_id, kDemoClientId);
     EXPECT_EQ(tokens->client_secret, kDemoClientSecret);
@@ -131,7 +132,9 @@ TEST_F(TokenClientTest, ExchangeRefusesIncompleteAnswers) {
             test::AddFault(TokenAnswer(c.fault));
         auto tokens = std::make_shared<TokenSet>();
         auto before = tokens;
-        EXPECT_EQ(ExchangeCode({kDemoClientId, kDemoClientSecret}, c.code, tokens), c.expected)
+        EXPECT_EQ(
+            ExchangeCode({kDemoClientId, kDemoClientSecret}, {c.code, kOobRedirectUri, {}}, tokens),
+            c.expected)
             << (c.fault ? c.fault : "");
         EXPECT_EQ(tokens, before);
         EXPECT_EQ(test::RequestsTo("/oauth2/v3/token").size(), c.sent ? 1u : 0u);
@@ -309,7 +312,7 @@ TEST_F(TokenClientTest, SecretsStayOutOfTraces) {
     g_traces.clear();
     std::wstring code = ApprovedCode();
     std::shared_ptr<TokenSet> tokens;
-    ExchangeCode({kDemoClientId, L"wrong secret"}, code, tokens);
+    ExchangeCode({kDemoClientId, L"wrong secret"}, {code, kOobRedirectUri, {}}, tokens);
     TokenSet issued = test::IssueTokenSet();
     test::EmulatorControl(L"POST", L"/_emu/tokens", R"({"revoke": "all", "expire_all": true})");
     RefreshAccessToken(issued);

@@ -151,7 +151,7 @@ TEST_F(AccountTest, AFailedSignInKeepsTokensInstalledMeanwhile) {
     // Another thread's refresh lands while the consent is open, then the user
     // cancels.
     InteractiveSignIn previous = SetInteractiveSignIn(
-        [&](const std::wstring&, const std::vector<std::wstring>&, std::wstring&) {
+        [&](const std::wstring&, const std::vector<std::wstring>&, AuthorizationCode&) {
             account->ReplaceTokens(stale, fresh);
             return GD_E_CANCELLED;
         });

@@ -1,6 +1,8 @@
 // An account signed in through the plug-in's own dialog, the host's browser
 // approving the consent, then used for every kind of Drive request.
+#include "auth/browser_sign_in.h"
 #include "auth/client_credentials.h"
+#include "auth/sign_in_dialog.h"
 #include "driveapi/account_requests.h"
 #include "driveapi/files.h"
 #include "driveapi/upload.h"
@@ -36,13 +38,32 @@ std::string ReadStart(const std::shared_ptr<DriveAccount>& account, std::shared_
     return bytes;
 }
 
-size_t AuthDialogsMade(EmulatedHost& host) {
+// Both sign-in flows, whichever the build picked: the embedded one's dialog,
+// or the browser one's wait dialog while the test browser answers.
+struct Flow {
+    const char* name;
+    HRESULT (*signIn)(const std::wstring&, const std::vector<std::wstring>&, AuthorizationCode&);
+    const wchar_t* dialog;
+};
+
+const Flow kFlows[] = {{"embedded", &SignInThroughHost, L"DlgAuth"},
+                       {"browser", &SignInThroughBrowser, L"DlgSignInWait"}};
+
+class SignInFlow : public ::testing::TestWithParam<Flow> {
+protected:
+    void SetUp() override { m_built_in = SetInteractiveSignIn(GetParam().signIn); }
+    void TearDown() override { SetInteractiveSignIn(m_built_in); }
+
+    InteractiveSignIn m_built_in;
+};
+
+size_t AuthDialogsMade(EmulatedHost& host, const wchar_t* layout) {
     auto dialogs = host.Uix().Dialogs();
     return std::count_if(dialogs.begin(), dialogs.end(),
-                         [](const auto& dialog) { return dialog->LayoutId() == L"DlgAuth"; });
+                         [layout](const auto& dialog) { return dialog->LayoutId() == layout; });
 }
 
-TEST(SignInThroughTheDialog, TheAccountMakesEveryKindOfRequest) {
+TEST_P(SignInFlow, TheAccountMakesEveryKindOfRequest) {
     test::ResetEmulator();
     test::UseEmulator();
     test::HostSignIn signIn;
@@ -106,7 +127,7 @@ TEST(SignInThroughTheDialog, TheAccountMakesEveryKindOfRequest) {
         });
     }),
               S_OK);
-    EXPECT_EQ(AuthDialogsMade(signIn.Host()), 1u);
+    EXPECT_EQ(AuthDialogsMade(signIn.Host(), GetParam().dialog), 1u);
     EXPECT_EQ(signIn.Host().Browser().Alive(), 0);
 }
 
@@ -120,7 +141,7 @@ HRESULT AskUser(const std::shared_ptr<DriveAccount>& account) {
     return hr;
 }
 
-TEST(SignInThroughTheDialog, TwoThreadsNeedingTheSameSignInShareOneDialog) {
+TEST_P(SignInFlow, TwoThreadsNeedingTheSameSignInShareOneDialog) {
     test::ResetEmulator();
     test::UseEmulator();
     test::HostSignIn signIn;
@@ -138,12 +159,12 @@ TEST(SignInThroughTheDialog, TwoThreadsNeedingTheSameSignInShareOneDialog) {
               std::future_status::ready);
     EXPECT_EQ(first.get(), S_OK);
 
-    EXPECT_EQ(AuthDialogsMade(signIn.Host()), 1u);
+    EXPECT_EQ(AuthDialogsMade(signIn.Host(), GetParam().dialog), 1u);
     EXPECT_EQ(test::RequestsTo("/oauth2/v3/token").size(), 1u);
     EXPECT_EQ(account->Name(), test::kAliceId);
 }
 
-TEST(SignInThroughTheDialog, TheUiThreadNeverWaitsForTheSignInItRuns) {
+TEST_P(SignInFlow, TheUiThreadNeverWaitsForTheSignInItRuns) {
     test::ResetEmulator();
     test::UseEmulator();
     test::HostSignIn signIn;
@@ -154,7 +175,7 @@ TEST(SignInThroughTheDialog, TheUiThreadNeverWaitsForTheSignInItRuns) {
     std::future<HRESULT> running =
         std::async(std::launch::async, [&] { return SignInAccount(*account); });
     ComPtr<HostDialog> dialog =
-        signIn.Host().Uix().WaitForDialog(L"DlgAuth", test::kSignInDeadline);
+        signIn.Host().Uix().WaitForDialog(GetParam().dialog, test::kSignInDeadline);
     ASSERT_TRUE(dialog);
     // Work the UI thread runs inside that dialog's modal loop; a dialog of
     // its own would never end, the deadline then closes it.
@@ -164,7 +185,7 @@ TEST(SignInThroughTheDialog, TheUiThreadNeverWaitsForTheSignInItRuns) {
     std::wstring token;
     EXPECT_EQ(onUi([&] { return SignInAccount(*account); }), E_FAIL);
     EXPECT_EQ(onUi([&] { return other->GetAccessToken(token); }), E_FAIL);
-    EXPECT_EQ(AuthDialogsMade(signIn.Host()), 1u);
+    EXPECT_EQ(AuthDialogsMade(signIn.Host(), GetParam().dialog), 1u);
 
     // Closes whatever dialogs there are, also any the UI thread opened.
     EXPECT_EQ(signIn.Host().OnUi([&] { return signIn.Host().Uix().CancelModalDialogs(), S_OK; }),
@@ -173,6 +194,9 @@ TEST(SignInThroughTheDialog, TheUiThreadNeverWaitsForTheSignInItRuns) {
               std::future_status::ready);
     EXPECT_EQ(running.get(), GD_E_CANCELLED);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothFlows, SignInFlow, ::testing::ValuesIn(kFlows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace gd

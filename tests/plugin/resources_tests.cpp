@@ -64,7 +64,9 @@ struct XmlCase {
     const char* file;
 };
 constexpr XmlCase kXmlCases[] = {{kLayoutsResourceId, "dialogs.xml"},
-                                 {kStringsResourceId, "strings.xml"}};
+                                 {kStringsResourceId, "strings.xml"},
+                                 {kSignInLayoutsResourceId, "sign_in_dialogs.xml"},
+                                 {kSignInStringsResourceId, "sign_in_strings.xml"}};
 
 TEST_F(PluginResources, XmlDocumentsAreByteExactWithBomAndCrLf) {
     for (const XmlCase& c : kXmlCases) {

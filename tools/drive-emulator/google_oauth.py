@@ -3,6 +3,7 @@ the token, tokeninfo and userinfo endpoints, and the tokens they share with
 the Drive routes. Answers keep Google's JSON shapes and status codes."""
 
 import base64
+import hashlib
 import html
 import json
 import secrets
@@ -73,6 +74,59 @@ def error_page(status, error, description):
 
 def new_secret(prefix, size=32):
     return prefix + base64.urlsafe_b64encode(secrets.token_bytes(size)).decode().rstrip("=")
+
+
+def is_loopback_redirect(uri):
+    """http://127.0.0.1:PORT/... or http://localhost:PORT/...: Google takes any
+    port (and path) on the loopback interface for a desktop client."""
+    try:
+        parts = urllib.parse.urlsplit(uri)
+        port = parts.port
+    except ValueError:
+        return False
+    return (parts.scheme == "http" and parts.hostname in ("127.0.0.1", "localhost")
+            and port is not None and not parts.query and not parts.fragment)
+
+
+def accepted_redirect(uri):
+    return uri == fixture_data.REDIRECT_URI or is_loopback_redirect(uri)
+
+
+PKCE_VERIFIER_CHARS = frozenset("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                "0123456789-._~")
+
+
+def pkce_refusal(params):
+    """An error page for a malformed code_challenge, or None (RFC 7636 4.2)."""
+    challenge = params.get("code_challenge")
+    method = params.get("code_challenge_method")
+    if challenge is None:
+        if method is not None:
+            return error_page(400, "invalid_request", "Missing code_challenge.")
+        return None
+    if method not in (None, "plain", "S256"):
+        return error_page(400, "invalid_request", "Invalid code_challenge_method.")
+    if not 43 <= len(challenge) <= 128 or not set(challenge) <= PKCE_VERIFIER_CHARS:
+        return error_page(400, "invalid_request", "Invalid code_challenge.")
+    return None
+
+
+def pkce_matches(grant, verifier):
+    """True when the code's challenge (if any) is met by the verifier."""
+    challenge = grant.get("code_challenge")
+    if challenge is None:
+        return True
+    if not verifier:
+        return False
+    if grant.get("code_challenge_method", "plain") == "S256":
+        digest = hashlib.sha256(verifier.encode("ascii", "replace")).digest()
+        verifier = base64.urlsafe_b64encode(digest).decode().rstrip("=")
+    return secrets.compare_digest(verifier, challenge)
+
+
+def with_query(uri, fields):
+    """uri with fields added to its query, as Google's redirect carries them."""
+    return uri + ("&" if "?" in uri else "?") + urllib.parse.urlencode(fields)
 
 
 def form_fields(request):
@@ -198,7 +252,7 @@ def add_routes(router, oauth):
         """An error page for a bad client or redirect, or None."""
         if params.get("client_id") not in oauth.clients:
             return error_page(401, "invalid_client", "The OAuth client was not found.")
-        if params.get("redirect_uri") != fixture_data.REDIRECT_URI:
+        if not accepted_redirect(params.get("redirect_uri", "")):
             return error_page(400, "redirect_uri_mismatch",
                               "The redirect URI in the request does not match the ones "
                               "authorized for the OAuth client.")
@@ -206,7 +260,7 @@ def add_routes(router, oauth):
             return error_page(400, "invalid_request", "Invalid response_type.")
         if not params.get("scope", "").strip():
             return error_page(400, "invalid_request", "Missing required parameter: scope")
-        return None
+        return pkce_refusal(params)
 
     @router.route("GET", r"/o/oauth2/auth")
     def consent(request):
@@ -243,22 +297,41 @@ def add_routes(router, oauth):
         decision = params.get("decision")
         user = oauth.user_by_email(params.get("user", ""))
         if decision == "deny":
-            outcome = "error=access_denied"
+            outcome = {"error": "access_denied"}
         elif decision == "approve" and user:
             code = new_secret("4/0A", 40)
+            grant = {"client_id": params["client_id"], "user": user["id"],
+                     "scope": params["scope"], "redirect_uri": params["redirect_uri"],
+                     "expires_at": time.time() + CODE_LIFETIME}
+            if "code_challenge" in params:
+                grant["code_challenge"] = params["code_challenge"]
+                grant["code_challenge_method"] = params.get("code_challenge_method", "plain")
             with oauth.lock:
-                oauth.codes[code] = {"client_id": params["client_id"], "user": user["id"],
-                                     "scope": params["scope"],
-                                     "expires_at": time.time() + CODE_LIFETIME}
-            outcome = "code=" + code
+                oauth.codes[code] = grant
+            outcome = {"code": code, "scope": params["scope"]}
         else:
             return error_page(400, "invalid_request", "Choose an account and a decision.")
+        if is_loopback_redirect(params["redirect_uri"]):
+            return loopback_answer(params, outcome)
+        text = "code=" + outcome["code"] if "code" in outcome else "error=access_denied"
         if oauth.approval_redirect:
             response = Response(302)
             response.set_header("Location", "%s/o/oauth2/approval/v2?auto=true&response=%s" % (
-                request.base_url, urllib.parse.quote(outcome, safe="")))
+                request.base_url, urllib.parse.quote(text, safe="")))
             return response
-        return outcome_page(outcome)
+        return outcome_page(text)
+
+    def loopback_answer(params, outcome):
+        """A 302 to the application's listener, as Google sends it: state first
+        (when the request had one), then code and scope, or the error."""
+        fields = [("state", params["state"])] if "state" in params else []
+        if "code" in outcome:
+            fields += [("code", outcome["code"]), ("scope", outcome["scope"])]
+        else:
+            fields = [("error", outcome["error"])] + fields
+        response = Response(302)
+        response.set_header("Location", with_query(params["redirect_uri"], fields))
+        return response
 
     @router.route("GET", r"/o/oauth2/approval/v2")
     def approval_result(request):
@@ -312,14 +385,19 @@ def add_routes(router, oauth):
         code = params.get("code", "")
         if not code:
             return oauth_error(400, "invalid_request", "Missing required parameter: code")
-        if params.get("redirect_uri") != fixture_data.REDIRECT_URI:
-            return oauth_error(400, "redirect_uri_mismatch", "Bad Request")
         with oauth.lock:
-            grant = oauth.codes.pop(code, None)  # a code is good for one exchange
+            grant = oauth.codes.get(code)
+            if grant and params.get("redirect_uri") != grant["redirect_uri"]:
+                return oauth_error(400, "redirect_uri_mismatch", "Bad Request")
+            oauth.codes.pop(code, None)  # a code is good for one exchange
         if not grant:
             return oauth_error(400, "invalid_grant", "Malformed auth code.")
         if grant["client_id"] != client_id or grant["expires_at"] <= time.time():
             return oauth_error(400, "invalid_grant", "Bad Request")
+        verifier = params.get("code_verifier", "")
+        if not pkce_matches(grant, verifier):
+            return oauth_error(400, "invalid_grant",
+                               "Invalid code verifier." if verifier else "Missing code verifier.")
         user = oauth.user_by_id(grant["user"])
         return google_json(oauth.issue_tokens(client_id, user, grant["scope"]))
 

@@ -1,5 +1,6 @@
 """Wire checks of the OAuth and Drive routes, run by selfcheck.py."""
 
+import base64
 import hashlib
 import http.client
 import json
@@ -92,8 +93,10 @@ def check_oauth(api, check):
     check("Success" in frame, "oauth: the inner frame's title says Success")
     bad = [title_of(api.call("GET", consent_params(**change))[1]) for change in
            ({"client_id": "1-other.apps.googleusercontent.com"},
-            {"redirect_uri": "http://127.0.0.1:1/"}, {"redirect_uri": "urn:ietf:wg:oauth:2.0:oob"})]
-    check(bad == ["Error"] * 3, "oauth: unknown client and other redirects get Error")
+            {"redirect_uri": "http://127.0.0.1/"}, {"redirect_uri": "https://127.0.0.1:1/"},
+            {"redirect_uri": "http://example.com:8080/"},
+            {"redirect_uri": "urn:ietf:wg:oauth:2.0:oob"})]
+    check(bad == ["Error"] * 5, "oauth: unknown client and other redirects get Error")
     check(approve(api, decision="deny") == "Denied error=access_denied", "oauth: denial")
     check(approve(api, user="nobody@example.com") == "Error", "oauth: unknown user")
 
@@ -182,6 +185,58 @@ def check_oauth(api, check):
     check(status == 400 and refused["error"] == "invalid_grant"
           and api.json("GET", "/drive/v2/files/root", token=renewed["access_token"])[0] == 401,
           "token: a revoked refresh token and its access tokens stop working")
+
+
+def pkce_pair(verifier):
+    digest = hashlib.sha256(verifier.encode()).digest()
+    return verifier, base64.urlsafe_b64encode(digest).decode().rstrip("=")
+
+
+def loopback_approval(api, redirect, challenge, decision="approve", state="st4te_-"):
+    """The approval's answer for a loopback redirect, and its Location's query."""
+    params = {"response_type": "code", "client_id": CLIENT, "redirect_uri": redirect,
+              "scope": SCOPE, "code_challenge": challenge, "code_challenge_method": "S256",
+              "state": state, "user": ALICE, "decision": decision}
+    response, _ = api.call("POST", "/o/oauth2/approval", params)
+    location = response.getheader("Location") or ""
+    return response, location, dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(location).query))
+
+
+def check_loopback(api, check):
+    verifier, challenge = pkce_pair("v" * 20 + "-._~" + "0123456789" * 4)
+    redirect = "http://127.0.0.1:53682/"
+    page_params = {"redirect_uri": redirect, "code_challenge": challenge,
+                   "code_challenge_method": "S256", "state": "st4te_-"}
+    response, page = api.call("GET", consent_params(**page_params))
+    check(response.status == 200 and title_of(page) == "Sign in - Google Accounts"
+          and b'name="code_challenge" value="%s"' % challenge.encode() in page
+          and b'name="state" value="st4te_-"' in page, "loopback: consent page carries PKCE")
+    bad = [title_of(api.call("GET", consent_params(**dict(page_params, **change)))[1])
+           for change in ({"code_challenge": "short"}, {"code_challenge_method": "S512"})]
+    check(bad == ["Error"] * 2, "loopback: a malformed challenge gets Error")
+
+    response, location, query = loopback_approval(api, redirect, challenge)
+    check(response.status == 302 and location.startswith(redirect + "?state=st4te_-&code=")
+          and query.get("scope") == SCOPE, "loopback: approval redirects to the listener")
+    code = query.get("code", "")
+    status, missing = exchange(api, code, redirect_uri=redirect)
+    check(status == 400 and missing["error"] == "invalid_grant", "loopback: no verifier refused")
+    _, _, query = loopback_approval(api, redirect, challenge)
+    status, wrong = exchange(api, query.get("code", ""), redirect_uri=redirect,
+                             code_verifier=verifier[:-1] + "x")
+    check(status == 400 and wrong["error"] == "invalid_grant", "loopback: a wrong verifier refused")
+    _, _, query = loopback_approval(api, redirect, challenge)
+    status, oob = exchange(api, query.get("code", ""), code_verifier=verifier)
+    check(status == 400 and oob["error"] == "redirect_uri_mismatch",
+          "loopback: the exchange needs the code's redirect URI")
+    status, tokens = exchange(api, query.get("code", ""), redirect_uri=redirect,
+                              code_verifier=verifier)
+    check(status == 200 and tokens["access_token"], "loopback: the right verifier exchanges")
+
+    other = "http://localhost:1/"
+    response, location, query = loopback_approval(api, other, challenge, decision="deny")
+    check(response.status == 302 and location == other + "?error=access_denied&state=st4te_-",
+          "loopback: denial redirects with the error")
 
 
 def list_all(api, token, first_path):
@@ -517,6 +572,7 @@ def run(state, check):
     api = Api(http_address)
     api.control("/_emu/reset", {})
     check_oauth(api, check)
+    check_loopback(api, check)
     token = api.control("/_emu/tokens", {"issue": {"user": ALICE}})["access_token"]
     bob = api.control("/_emu/tokens", {"issue": {"user": BOB}})["access_token"]
     check_drive_metadata(api, check, token, bob)
