@@ -240,6 +240,35 @@ class LumoHostTest(unittest.TestCase):
                 self.assertEqual(run.out, "")
         self.assertFalse(os.path.exists(target))
 
+    def test_open_and_save_run_the_commands_through_the_dialog(self):
+        budget = next(f for f in files() if f["title"] == "Budget 2024.pdf")
+        opened = self.local("opened.pdf")
+        run = lumo_host("open", windows_path(opened), "--pick", "Projects/2024/Budget 2024.pdf")
+        self.assertOk(run)
+        with open(opened, "rb") as f:
+            data = f.read()
+        self.assertEqual(hashlib.sha256(data).hexdigest(), content_sha(budget["id"])["sha256"])
+        run = lumo_host("save", windows_path(opened), "--as", "Projects/Saved by the command.pdf")
+        self.assertOk(run)
+        saved = [f for f in files() if f["title"] == "Saved by the command.pdf"]
+        self.assertEqual(len(saved), 1)
+        self.assertEqual(saved[0]["parent"], PROJECTS)
+        self.assertEqual(content_sha(saved[0]["id"])["sha256"], hashlib.sha256(data).hexdigest())
+        # A path to nothing cancels the dialog: the cancellation's code.
+        self.assertFails(lumo_host("open", windows_path(self.local("none.pdf")), "--pick",
+                                   "Projects/Nothing.pdf"), 0x822204C7)
+
+    def test_demo_walks_the_whole_road(self):
+        run = lumo_host("demo")
+        self.assertOk(run)
+        self.assertIn("[&Google Drive...]", run.out)
+        self.assertIn("Budget 2024 (copy).pdf", run.out)
+        copies = [f for f in files() if f["title"] == "Budget 2024 (copy).pdf"]
+        self.assertTrue(copies)
+        budget = next(f for f in files() if f["title"] == "Budget 2024.pdf")
+        self.assertEqual(content_sha(copies[-1]["id"])["sha256"],
+                         content_sha(budget["id"])["sha256"])
+
     def test_usage_errors_exit_2(self):
         cases = [
             ("frob",), ("ls",), ("ls", "a", "b"), ("get", "a"), ("put", "a"),
@@ -247,6 +276,7 @@ class LumoHostTest(unittest.TestCase):
             ("get", "a", "b", "--chunk"), ("get", "a", "b", "--pattern", "random"),
             ("put", "a", "b", "--chunk", "5"), ("ls", "a", "--overwrite"),
             ("--consent", "maybe", "ls", "a"), ("--user",), ("--colour", "red", "info"),
+            ("open", "a"), ("open", "a", "--as", "b"), ("save", "a"), ("demo", "a"),
         ]
         for args in cases:
             with self.subTest(args=args):
