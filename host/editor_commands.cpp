@@ -16,6 +16,7 @@ namespace {
 constexpr DWORD kDeadline = 60000;
 constexpr wchar_t kDialogLayout[] = L"DlgOpenFile";
 constexpr wchar_t kList[] = L"gd.lst.Test";
+constexpr int kMaxDepth = 64;
 
 std::vector<std::wstring> PathParts(const std::wstring& path) {
     std::vector<std::wstring> parts;
@@ -48,9 +49,17 @@ HRESULT Finish(std::future<HRESULT>& run, EmulatedHost& host) {
     return run.get();
 }
 
-// Goes down the folders named by parts, as a user double-clicks them.
+// From My Drive's top folder (the dialog starts in the last folder used, so
+// first up by the parent rows) down the folders named by parts, as a user
+// double-clicks them.
 HRESULT Follow(FileDialogDriver& driver, HostDialog* dialog,
                const std::vector<std::wstring>& parts) {
+    for (int up = 0; up < kMaxDepth; ++up) {
+        HRESULT hr = driver.Activate(dialog, L"..");
+        RETURN_IF_FAILED(hr);
+        if (hr == S_FALSE)
+            break;
+    }
     for (const std::wstring& part : parts) {
         HRESULT hr = driver.Activate(dialog, part);
         RETURN_IF_FAILED(hr);
