@@ -14,8 +14,6 @@ namespace gd {
 namespace {
 
 constexpr DWORD kDeadline = 60000;
-constexpr wchar_t kDialogLayout[] = L"DlgOpenFile";
-constexpr wchar_t kList[] = L"gd.lst.Test";
 constexpr int kMaxDepth = 64;
 
 std::vector<std::wstring> PathParts(const std::wstring& path) {
@@ -152,60 +150,6 @@ std::wstring MenuLine(EmulatedHost& host, LoadedPlugin& plugin, const wchar_t* s
 }
 
 } // namespace
-
-HRESULT FileDialogDriver::Wait(ComPtr<HostDialog>* dialog) {
-    *dialog = m_host.Uix().WaitForDialog(kDialogLayout, m_deadline);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_TIMEOUT), !*dialog);
-    return WaitListed(dialog->Get());
-}
-
-HRESULT FileDialogDriver::WaitListed(HostDialog* dialog) {
-    const ULONGLONG deadline = GetTickCount64() + m_deadline;
-    for (;;) {
-        bool listed = false;
-        RETURN_IF_FAILED(OnUi([&] {
-            listed =
-                dialog->IsDestroyed() || !dialog->IsModal() || dialog->Control(kList)->IsEnabled();
-            return S_OK;
-        }));
-        if (listed)
-            return S_OK;
-        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_TIMEOUT), GetTickCount64() > deadline);
-        Sleep(10);
-    }
-}
-
-HRESULT FileDialogDriver::Activate(HostDialog* dialog, const std::wstring& text) {
-    bool found = false;
-    RETURN_IF_FAILED(OnUi([&]() -> HRESULT {
-        HostControl* list = dialog->Control(kList);
-        RETURN_HR_IF(E_UNEXPECTED, list == nullptr);
-        for (long row = 0; row < list->RowCount(); ++row) {
-            std::wstring title, extension;
-            RETURN_IF_FAILED(list->CellText(row, 0, &title));
-            RETURN_IF_FAILED(list->CellText(row, 1, &extension));
-            if ((extension.empty() ? title : title + L"." + extension) == text) {
-                found = true;
-                return list->ActivateRow(row);
-            }
-        }
-        return S_OK;
-    }));
-    if (!found)
-        return S_FALSE;
-    return WaitListed(dialog);
-}
-
-HRESULT FileDialogDriver::TypeAndOk(HostDialog* dialog, const std::wstring& text) {
-    return OnUi([&]() -> HRESULT {
-        RETURN_IF_FAILED(dialog->Control(L"gd.ed.fileName")->Type(text));
-        return dialog->Control(L"btn.ok")->Click();
-    });
-}
-
-HRESULT FileDialogDriver::Cancel(HostDialog* dialog) {
-    return OnUi([&] { return dialog->Control(L"btn.cancel")->Click(); });
-}
 
 HRESULT OpenThroughCommand(EmulatedHost& host, const std::wstring& local,
                            const std::wstring& path) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "host/emulated_host.h"
+#include "host/file_dialog_driver.h"
 #include "host/loaded_plugin.h"
 
 #include <windows.h>
@@ -12,28 +13,6 @@
 #include <string>
 
 namespace gd {
-
-// Drives the plug-in's file dialog ("DlgOpenFile") on the host's UI thread.
-class FileDialogDriver {
-public:
-    FileDialogDriver(EmulatedHost& host, DWORD deadline) : m_host(host), m_deadline(deadline) {}
-
-    // The dialog once it shows, with its first listing done.
-    HRESULT Wait(ComPtr<HostDialog>* dialog);
-    // Until the list is filled again (or the dialog ended).
-    HRESULT WaitListed(HostDialog* dialog);
-    // Double-clicks the row titled text (title and extension); S_FALSE
-    // when no row is.
-    HRESULT Activate(HostDialog* dialog, const std::wstring& text);
-    HRESULT TypeAndOk(HostDialog* dialog, const std::wstring& text);
-    HRESULT Cancel(HostDialog* dialog);
-
-private:
-    HRESULT OnUi(const std::function<HRESULT()>& work) { return m_host.OnUi(work); }
-
-    EmulatedHost& m_host;
-    DWORD m_deadline;
-};
 
 // Runs the Open command, follows path ("Reports/2024/summary-2024.pdf") below
 // My Drive and writes the opened document's bytes to local. A path that

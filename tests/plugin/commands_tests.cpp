@@ -10,6 +10,7 @@
 #include <future>
 
 #include "errors/check.h"
+#include "host/file_dialog_driver.h"
 #include "host/loaded_plugin.h"
 #include "http/encoding.h"
 #include "tests/auth/auth_support.h"
@@ -99,10 +100,8 @@ protected:
         std::wstring command = name;
         m_run = std::async(std::launch::async,
                            [this, command] { return m_host->ExecuteCommand(command); });
-        ComPtr<HostDialog> dialog = m_host->Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
-        EXPECT_TRUE(dialog) << "no file dialog";
-        if (dialog)
-            WaitListed(dialog.Get());
+        ComPtr<HostDialog> dialog;
+        EXPECT_EQ(Driver().Wait(&dialog), S_OK) << "no file dialog";
         return dialog;
     }
     HRESULT Finish() {
@@ -113,51 +112,15 @@ protected:
     HRESULT Drive(HostDialog* dialog, std::function<HRESULT(HostDialog&)> step) {
         return m_host->OnUi([&] { return step(*dialog); });
     }
-    void WaitListed(HostDialog* dialog) {
-        const ULONGLONG deadline = GetTickCount64() + kDeadline;
-        for (;;) {
-            bool listed = false;
-            m_host->OnUi([&] {
-                listed = dialog->IsDestroyed() || !dialog->IsModal() ||
-                         dialog->Control(L"gd.lst.Test")->IsEnabled();
-                return S_OK;
-            });
-            if (listed)
-                return;
-            if (GetTickCount64() > deadline) {
-                ADD_FAILURE() << "the list was not filled";
-                return;
-            }
-            Sleep(10);
-        }
-    }
+    void WaitListed(HostDialog* dialog) { EXPECT_EQ(Driver().WaitListed(dialog), S_OK); }
     // Double-clicks the row whose title (with its extension) is text.
     void Activate(HostDialog* dialog, const std::wstring& text) {
-        long found = -1;
-        ASSERT_EQ(Drive(dialog,
-                        [&](HostDialog& d) -> HRESULT {
-                            HostControl* list = d.Control(L"gd.lst.Test");
-                            for (long row = 0; row < list->RowCount() && found < 0; ++row) {
-                                std::wstring title, extension;
-                                RETURN_IF_FAILED(list->CellText(row, 0, &title));
-                                RETURN_IF_FAILED(list->CellText(row, 1, &extension));
-                                if ((extension.empty() ? title : title + L"." + extension) == text)
-                                    found = row;
-                            }
-                            return found < 0 ? E_FAIL : list->ActivateRow(found);
-                        }),
-                  S_OK)
-            << "no row " << ToUtf8(text);
-        WaitListed(dialog);
+        EXPECT_EQ(Driver().Activate(dialog, text), S_OK) << "no row " << ToUtf8(text);
     }
     void TypeAndOk(HostDialog* dialog, const wchar_t* text) {
-        ASSERT_EQ(Drive(dialog,
-                        [&](HostDialog& d) -> HRESULT {
-                            RETURN_IF_FAILED(d.Control(L"gd.ed.fileName")->Type(text));
-                            return d.Control(L"btn.ok")->Click();
-                        }),
-                  S_OK);
+        ASSERT_EQ(Driver().TypeAndOk(dialog, text), S_OK);
     }
+    FileDialogDriver Driver() { return FileDialogDriver(*m_host.Get(), kDeadline); }
     std::vector<std::wstring> Entries(const wchar_t* subMenu) {
         HostMenu* file = m_plugin->CmdBars()->MenuBar()->SubMenu(L"cmd.file");
         return file->SubMenu(subMenu)->CommandNames();

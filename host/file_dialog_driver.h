@@ -1,0 +1,37 @@
+// The host's driver for the plug-in's file dialog: what a user does with
+// it (wait for its listing, double-click a row, type a name, cancel), run on
+// the host's UI thread. lumo-host and the tests answer the dialog with it.
+#pragma once
+
+#include "host/emulated_host.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace gd {
+
+// Drives the plug-in's file dialog ("DlgOpenFile") on the host's UI thread.
+class FileDialogDriver {
+public:
+    FileDialogDriver(EmulatedHost& host, DWORD deadline) : m_host(host), m_deadline(deadline) {}
+
+    // The dialog once it shows, with its first listing done.
+    HRESULT Wait(ComPtr<HostDialog>* dialog);
+    // Until the list is filled again (or the dialog ended).
+    HRESULT WaitListed(HostDialog* dialog);
+    // Double-clicks the row titled text (title and extension); S_FALSE
+    // when no row is.
+    HRESULT Activate(HostDialog* dialog, const std::wstring& text);
+    HRESULT TypeAndOk(HostDialog* dialog, const std::wstring& text);
+    HRESULT Cancel(HostDialog* dialog);
+
+private:
+    HRESULT OnUi(const std::function<HRESULT()>& work) { return m_host.OnUi(work); }
+
+    EmulatedHost& m_host;
+    DWORD m_deadline;
+};
+
+} // namespace gd
