@@ -84,12 +84,7 @@ HRESULT SignInWaitDialog::OnInitDialog() {
     return S_OK;
 }
 
-HRESULT SignInWaitDialog::OnDefaultEvent(long code, Lumo::IUixEvent* event) {
-    if (code != Lumo::UIX_Event_Notify)
-        return S_OK;
-    long id = 0, kind = 0;
-    RETURN_IF_FAILED(event->get_ItemId(&id));
-    RETURN_IF_FAILED(event->get_Kind(&kind));
+HRESULT SignInWaitDialog::OnNotify(long id, long kind) {
     if (kind == Lumo::UIX_Notify_Click && id == m_cancel_id)
         return EndDialog(Lumo::UIX_ModalResult_Cancel);
     return S_OK;

@@ -31,7 +31,7 @@ public:
 
 protected:
     HRESULT OnInitDialog() override;
-    HRESULT OnDefaultEvent(long code, Lumo::IUixEvent* event) override;
+    HRESULT OnNotify(long id, long kind) override;
     HRESULT ReadyToRun() override;
     WORD LayoutResource() const override;
 

@@ -70,12 +70,7 @@ HRESULT BrowseDialog::OnDestroy() {
     return S_OK;
 }
 
-HRESULT BrowseDialog::OnDefaultEvent(long code, Lumo::IUixEvent* event) {
-    if (code != Lumo::UIX_Event_Notify)
-        return S_OK;
-    long id = 0, kind = 0;
-    RETURN_IF_FAILED(event->get_ItemId(&id));
-    RETURN_IF_FAILED(event->get_Kind(&kind));
+HRESULT BrowseDialog::OnNotify(long id, long kind) {
     if (kind != Lumo::UIX_Notify_Click)
         return S_OK;
     if (id == m_ok_id)

@@ -45,7 +45,7 @@ protected:
     void* QueryMore(REFIID iid) override;
     HRESULT OnInitDialog() override;
     HRESULT OnDestroy() override;
-    HRESULT OnDefaultEvent(long code, Lumo::IUixEvent* event) override;
+    HRESULT OnNotify(long id, long kind) override;
 
 private:
     // Lists folder's children; it becomes the current folder once its

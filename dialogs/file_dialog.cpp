@@ -265,12 +265,7 @@ HRESULT FileDialog::OnNavigated(HRESULT result) {
     return S_OK;
 }
 
-HRESULT FileDialog::OnDefaultEvent(long code, Lumo::IUixEvent* event) {
-    if (code != Lumo::UIX_Event_Notify)
-        return S_OK;
-    long id = 0, kind = 0;
-    RETURN_IF_FAILED(event->get_ItemId(&id));
-    RETURN_IF_FAILED(event->get_Kind(&kind));
+HRESULT FileDialog::OnNotify(long id, long kind) {
     if (kind == Lumo::UIX_Notify_SelChanged && id == Id(L"gd.cb.fileExtension"))
         return m_file_list && !m_navigator->IsRunning() ? m_file_list->Refill() : S_OK;
     if (kind == Lumo::UIX_Notify_SelChanged && id == Id(L"gd.lst.Test"))

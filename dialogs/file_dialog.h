@@ -78,7 +78,7 @@ public:
 protected:
     HRESULT OnInitDialog() override;
     HRESULT OnDestroy() override;
-    HRESULT OnDefaultEvent(long code, Lumo::IUixEvent* event) override;
+    HRESULT OnNotify(long id, long kind) override;
 
 private:
     HRESULT InitFileTypes();

@@ -22,6 +22,12 @@ HRESULT UixDialog::OnEvent(Lumo::IUixEvent* event) {
             m_pObj.Reset();
             return hr;
         }
+        case Lumo::UIX_Event_Notify: {
+            long id = 0, kind = 0;
+            RETURN_IF_FAILED(event->get_ItemId(&id));
+            RETURN_IF_FAILED(event->get_Kind(&kind));
+            return OnNotify(id, kind);
+        }
         default:
             return OnDefaultEvent(code, event);
         }

@@ -31,6 +31,8 @@ protected:
     virtual HRESULT OnInitDialog() { return S_OK; }
     // The dialog is going away; m_pObj is still set.
     virtual HRESULT OnDestroy() { return S_OK; }
+    // A control's notification: the control's id and the notification's kind.
+    virtual HRESULT OnNotify(long /*item_id*/, long /*kind*/) { return S_OK; }
     // Every other event (window messages keep their numbers).
     virtual HRESULT OnDefaultEvent(long /*code*/, Lumo::IUixEvent* /*event*/) { return S_OK; }
 
