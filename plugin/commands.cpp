@@ -366,7 +366,7 @@ HRESULT CommandsHandler::RunDialog(FileDialogMode mode, DWORD flags,
 
 HRESULT CommandsHandler::OpenFlow(IUnknown*) {
     ComPtr<Lumo::IAfsName> chosen;
-    HRESULT dialog = RunDialog(FileDialogMode::Open, kOpenDialogFlags, &chosen);
+    HRESULT dialog = RunDialog(FileDialogMode::Open, kOpenDialogOptions, &chosen);
     RETURN_IF_FAILED(dialog);
     if (!chosen)
         return S_FALSE;
@@ -383,7 +383,7 @@ HRESULT CommandsHandler::SaveFlow(IUnknown*) {
     if (!view)
         return S_OK;
     ComPtr<Lumo::IAfsName> target;
-    HRESULT dialog = RunDialog(FileDialogMode::Save, kSaveDialogFlags, &target);
+    HRESULT dialog = RunDialog(FileDialogMode::Save, kSaveDialogOptions, &target);
     RETURN_IF_FAILED(dialog);
     if (!target)
         return S_FALSE;

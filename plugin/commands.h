@@ -29,11 +29,6 @@ struct CommandEntry {
     size_t image_count;
 };
 
-// The dialog's option bits: Open with several quoted names; Save asks before
-// replacing and gives a bare name ".pdf".
-constexpr DWORD kOpenDialogFlags = 0x9;
-constexpr DWORD kSaveDialogFlags = 0x1C;
-
 // Command states the host understands.
 constexpr long kCommandEnabled = 0;
 constexpr long kCommandDisabled = 2;
