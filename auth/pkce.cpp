@@ -54,6 +54,22 @@ NTSTATUS Sha256(BCRYPT_ALG_HANDLE algorithm, PUCHAR input, ULONG size, PUCHAR ou
     return HashInSteps(algorithm, input, size, output, outputSize);
 }
 
+using HashFunction = decltype(&Sha256);
+
+HRESULT Challenge(std::wstring_view verifier, HashFunction hash, std::wstring& challenge) {
+    // The verifier's characters are ASCII by definition.
+    std::string ascii = ToAnsi(verifier);
+    BCRYPT_ALG_HANDLE sha256 = nullptr;
+    RETURN_IF_FAILED(
+        FromStatus(BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)));
+    BYTE digest[kSha256Bytes] = {};
+    HRESULT hr = FromStatus(hash(sha256, reinterpret_cast<PUCHAR>(ascii.data()),
+                                 static_cast<ULONG>(ascii.size()), digest, kSha256Bytes));
+    BCryptCloseAlgorithmProvider(sha256, 0);
+    RETURN_IF_FAILED(hr);
+    return Base64Url(digest, kSha256Bytes, challenge);
+}
+
 } // namespace
 
 HRESULT Base64Url(const BYTE* data, DWORD size, std::wstring& text) {
@@ -88,17 +104,11 @@ HRESULT RandomBase64Url(DWORD bytes, std::wstring& text) {
 }
 
 HRESULT S256Challenge(std::wstring_view verifier, std::wstring& challenge) {
-    // The verifier's characters are ASCII by definition.
-    std::string ascii = ToAnsi(verifier);
-    BCRYPT_ALG_HANDLE sha256 = nullptr;
-    RETURN_IF_FAILED(
-        FromStatus(BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)));
-    BYTE digest[kSha256Bytes] = {};
-    HRESULT hr = FromStatus(Sha256(sha256, reinterpret_cast<PUCHAR>(ascii.data()),
-                                   static_cast<ULONG>(ascii.size()), digest, kSha256Bytes));
-    BCryptCloseAlgorithmProvider(sha256, 0);
-    RETURN_IF_FAILED(hr);
-    return Base64Url(digest, kSha256Bytes, challenge);
+    return Challenge(verifier, &Sha256, challenge);
+}
+
+HRESULT S256ChallengeInSteps(std::wstring_view verifier, std::wstring& challenge) {
+    return Challenge(verifier, &HashInSteps, challenge);
 }
 
 HRESULT MakePkce(Pkce& pkce) {

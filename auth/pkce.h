@@ -21,6 +21,9 @@ struct Pkce {
 
 // The S256 challenge of a verifier (BCryptHash).
 HRESULT S256Challenge(std::wstring_view verifier, std::wstring& challenge);
+// The same through the hash object's steps, which stand in for BCryptHash
+// on systems older than Windows 10.
+HRESULT S256ChallengeInSteps(std::wstring_view verifier, std::wstring& challenge);
 // A fresh verifier (32 random bytes) and its challenge.
 HRESULT MakePkce(Pkce& pkce);
 // A fresh state: 32 random bytes.

@@ -3,6 +3,7 @@
 #include "http/encoding.h"
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <shlwapi.h>
 
@@ -160,18 +161,30 @@ HRESULT MakeOpenParams(ComPtr<HostProperties>* params, long openFileFlags) {
     return (*params)->Add(L"CanShowErrMsg", Lumo::LUMO_PropType_Bool, show);
 }
 
-// Where the test browser (tools/test-browser) reads its script: a file of the
-// prefix, "consent\nuser\n".
-void WriteSystemBrowserScript(const BrowserScript& script) {
+// The file of the prefix where the test browser (tools/test-browser) reads
+// its script or writes its log; empty when the folder is unknown.
+std::wstring SystemBrowserFile(const wchar_t* name) {
     wchar_t folder[MAX_PATH];
     DWORD length = GetEnvironmentVariableW(L"PUBLIC", folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
+        return {};
+    return std::wstring(folder, length) + L"\\" + name;
+}
+
+constexpr wchar_t kSystemBrowserScript[] = L"gd-test-browser.txt";
+constexpr wchar_t kSystemBrowserLog[] = L"gd-test-browser-log.txt";
+
+// The script is "consent\nuser\nstrays\n"; the previous script's log goes.
+void WriteSystemBrowserScript(const BrowserScript& script) {
+    std::wstring path = SystemBrowserFile(kSystemBrowserScript);
+    if (path.empty())
         return;
+    DeleteFileW(SystemBrowserFile(kSystemBrowserLog).c_str());
     const char* consent = script.action == BrowserAction::Approve ? "approve"
                           : script.action == BrowserAction::Deny  ? "deny"
                                                                   : "close";
-    std::string text = std::string(consent) + "\n" + ToUtf8(script.user) + "\n";
-    std::wstring path = std::wstring(folder, length) + L"\\gd-test-browser.txt";
+    std::string text = std::string(consent) + "\n" + ToUtf8(script.user) + "\n" +
+                       (script.stray_requests ? "strays" : "") + "\n";
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -186,6 +199,14 @@ void WriteSystemBrowserScript(const BrowserScript& script) {
 void EmulatedHost::SetBrowserScript(BrowserScript script) {
     WriteSystemBrowserScript(script);
     m_browser->SetScript(std::move(script));
+}
+
+std::vector<int> EmulatedHost::SystemBrowserStatuses() const {
+    std::ifstream log(SystemBrowserFile(kSystemBrowserLog).c_str());
+    std::vector<int> statuses;
+    for (int status = 0; log >> status;)
+        statuses.push_back(status);
+    return statuses;
 }
 
 EmulatedHost::EmulatedHost()

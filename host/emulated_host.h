@@ -119,6 +119,9 @@ public:
     // sign-in.
     void SetBrowserScript(BrowserScript script);
     const BrowserRecord& Browser() const { return *m_browser; }
+    // The HTTP statuses the prefix's test browser got from the sign-in's
+    // listener since the script was last set, in order.
+    std::vector<int> SystemBrowserStatuses() const;
 
     // Answers for the next message boxes, in order.
     void ScriptAnswers(std::initializer_list<long> answers);

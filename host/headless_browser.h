@@ -29,6 +29,10 @@ struct BrowserScript {
     // WinINet certificate error): NavigateError, then, unless a sink cancels,
     // the browser's own error page.
     LONG navigate_error = 0;
+    // The system browser (tools/test-browser) first asks the listener for
+    // another path and for the callback with another state, as a stale tab or
+    // a favicon fetch would, before it follows the real redirect.
+    bool stray_requests = false;
 };
 
 // A request a browser sent: a navigation, a frame or a submitted form.

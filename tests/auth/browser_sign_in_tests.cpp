@@ -44,8 +44,11 @@ protected:
     }
     void TearDown() override { SetEnvironmentVariableW(L"DRIVE_EMULATOR_HOST", nullptr); }
 
-    HRESULT SignIn(BrowserAction consent, AuthorizationCode& grant, const wchar_t* user = L"") {
-        m_sign_in.Host().SetBrowserScript({consent, user});
+    HRESULT SignIn(BrowserAction consent, AuthorizationCode& grant, const wchar_t* user = L"",
+                   bool strays = false) {
+        BrowserScript script{consent, user};
+        script.stray_requests = strays;
+        m_sign_in.Host().SetBrowserScript(script);
         return m_sign_in.Run([&] {
             return SignInThroughBrowser(kDemoClientId, ScopesFromMask(kSignInScopes), grant);
         });
@@ -90,7 +93,8 @@ TEST_F(BrowserSignInTest, ApprovalYieldsACodeForTheLoopbackRedirectWithPkce) {
     EXPECT_EQ(Param(consent[0].path, "code_challenge_method"), "S256");
     EXPECT_EQ(Param(consent[0].path, "state").size(), 43u);
 
-    // The listener closed after the callback.
+    // The listener answered the callback and then closed.
+    EXPECT_EQ(m_sign_in.Host().SystemBrowserStatuses(), std::vector<int>{200});
     USHORT port = static_cast<USHORT>(std::stoi(grant.redirect_uri.substr(17)));
     EXPECT_EQ(test::LoopbackStatus(port, "/"), "");
 
@@ -110,6 +114,16 @@ TEST_F(BrowserSignInTest, ApprovalYieldsACodeForTheLoopbackRedirectWithPkce) {
     EXPECT_EQ(Param(form, "code_verifier"), test::Utf8(grant.code_verifier));
     // ":" and "/" may stand unescaped in a form value.
     EXPECT_EQ(Param(form, "redirect_uri"), test::Utf8(grant.redirect_uri));
+}
+
+TEST_F(BrowserSignInTest, StrayRequestsLeaveTheListenerWaitingForTheCallback) {
+    AuthorizationCode grant;
+    ASSERT_EQ(SignIn(BrowserAction::Approve, grant, L"bob.emulator@example.org", true), S_OK);
+    // Another path, then the callback with another state, then the real one.
+    EXPECT_EQ(m_sign_in.Host().SystemBrowserStatuses(), (std::vector<int>{404, 400, 200}));
+    std::shared_ptr<TokenSet> tokens;
+    ASSERT_EQ(ExchangeCode({kDemoClientId, kDemoClientSecret}, grant, tokens), S_OK);
+    EXPECT_EQ(test::TokenOwnerId(tokens->access_token), kBobId);
 }
 
 TEST_F(BrowserSignInTest, DenialIsACancellation) {

@@ -32,10 +32,12 @@ TEST(Pkce, Base64UrlHasNoPaddingAndTheUrlAlphabet) {
 }
 
 TEST(Pkce, ChallengeIsTheS256OfTheVerifier) {
-    // The example of RFC 7636, appendix B.
-    std::wstring challenge;
-    ASSERT_EQ(S256Challenge(L"dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk", challenge), S_OK);
-    EXPECT_EQ(challenge, L"E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM");
+    // The example of RFC 7636, appendix B, with either hash call.
+    for (auto challengeOf : {&S256Challenge, &S256ChallengeInSteps}) {
+        std::wstring challenge;
+        ASSERT_EQ(challengeOf(L"dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk", challenge), S_OK);
+        EXPECT_EQ(challenge, L"E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM");
+    }
 }
 
 TEST(Pkce, FreshValuesAreRandomAndWellFormed) {

@@ -131,12 +131,13 @@ TEST_P(SignInFlow, TheAccountMakesEveryKindOfRequest) {
     EXPECT_EQ(signIn.Host().Browser().Alive(), 0);
 }
 
-// A request through a new account: its user's name, or why not.
-HRESULT AskUser(const std::shared_ptr<DriveAccount>& account) {
+// A request through an account: whether it reached Drive as the user.
+HRESULT AskUser(const std::shared_ptr<DriveAccount>& account,
+                const wchar_t* user = test::kAliceId) {
     std::shared_ptr<DriveUserInfo> info;
     HRESULT hr =
         AccountRunner(account)([&](const std::wstring& token) { return GetUserInfo(token, info); });
-    if (SUCCEEDED(hr) && (!info || info->id != test::kAliceId))
+    if (SUCCEEDED(hr) && (!info || info->id != user))
         return E_UNEXPECTED;
     return hr;
 }
@@ -162,6 +163,27 @@ TEST_P(SignInFlow, TwoThreadsNeedingTheSameSignInShareOneDialog) {
     EXPECT_EQ(AuthDialogsMade(signIn.Host(), GetParam().dialog), 1u);
     EXPECT_EQ(test::RequestsTo("/oauth2/v3/token").size(), 1u);
     EXPECT_EQ(account->Name(), test::kAliceId);
+}
+
+TEST_P(SignInFlow, TwoAccountsSignInOneAfterTheOther) {
+    test::ResetEmulator();
+    test::UseEmulator();
+    test::HostSignIn signIn;
+    auto alice = std::make_shared<DriveAccount>(BuiltInClientId(), BuiltInClientSecret());
+    auto bob = std::make_shared<DriveAccount>(BuiltInClientId(), BuiltInClientSecret());
+
+    signIn.Host().SetBrowserScript({BrowserAction::Approve, L"alice.emulator@example.com"});
+    EXPECT_EQ(signIn.Run([&] { return AskUser(alice); }), S_OK);
+    signIn.Host().SetBrowserScript({BrowserAction::Approve, L"bob.emulator@example.org"});
+    EXPECT_EQ(signIn.Run([&] { return AskUser(bob, test::kBobId); }), S_OK);
+    // Each keeps its own tokens: asking again signs in neither once more.
+    EXPECT_EQ(signIn.Run([&] { return AskUser(alice); }), S_OK);
+    EXPECT_EQ(signIn.Run([&] { return AskUser(bob, test::kBobId); }), S_OK);
+
+    EXPECT_EQ(alice->Name(), test::kAliceId);
+    EXPECT_EQ(bob->Name(), test::kBobId);
+    EXPECT_EQ(AuthDialogsMade(signIn.Host(), GetParam().dialog), 2u);
+    EXPECT_EQ(test::RequestsTo("/oauth2/v3/token").size(), 2u);
 }
 
 TEST_P(SignInFlow, TheUiThreadNeverWaitsForTheSignInItRuns) {
