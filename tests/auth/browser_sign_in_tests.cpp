@@ -12,6 +12,7 @@
 #include "tests/auth/auth_support.h"
 #include "tests/auth/loopback_client.h"
 #include "tests/support/host_sign_in.h"
+#include "tests/support/trace_collector.h"
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,7 @@ protected:
 };
 
 TEST_F(BrowserSignInTest, ApprovalYieldsACodeForTheLoopbackRedirectWithPkce) {
+    test::TraceCollector collector;
     AuthorizationCode grant;
     ASSERT_EQ(SignIn(BrowserAction::Approve, grant, L"bob.emulator@example.org"), S_OK);
     EXPECT_EQ(grant.redirect_uri.rfind(L"http://127.0.0.1:", 0), 0u);
@@ -114,6 +116,18 @@ TEST_F(BrowserSignInTest, ApprovalYieldsACodeForTheLoopbackRedirectWithPkce) {
     EXPECT_EQ(Param(form, "code_verifier"), test::Utf8(grant.code_verifier));
     // ":" and "/" may stand unescaped in a form value.
     EXPECT_EQ(Param(form, "redirect_uri"), test::Utf8(grant.redirect_uri));
+
+    // The refused exchange left a trace, and no trace holds a secret.
+    std::vector<std::wstring> secrets = {tampered.code,        tampered.code_verifier,
+                                         grant.code,           grant.code_verifier,
+                                         tokens->access_token, tokens->refresh_token};
+    for (const test::LoggedRequest& request : test::RequestsTo("/o/oauth2/auth?"))
+        secrets.push_back(FromUtf8(Param(request.path, "state")));
+    EXPECT_FALSE(collector.Traces().empty());
+    for (const std::wstring& trace : collector.Traces()) {
+        for (const std::wstring& secret : secrets)
+            EXPECT_EQ(trace.find(secret), std::wstring::npos) << test::Utf8(trace);
+    }
 }
 
 TEST_F(BrowserSignInTest, StrayRequestsLeaveTheListenerWaitingForTheCallback) {

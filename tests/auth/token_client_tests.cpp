@@ -2,6 +2,7 @@
 
 #include "errors/check.h"
 #include "tests/auth/auth_support.h"
+#include "tests/support/trace_collector.h"
 
 #include <gtest/gtest.h>
 
@@ -302,14 +303,8 @@ TEST_F(TokenClientTest, RefusedOrClosedConsentKeepsTheCancellationCode) {
     }
 }
 
-std::vector<std::wstring> g_traces;
-void CollectTrace(const std::wstring& text) {
-    g_traces.push_back(text);
-}
-
 TEST_F(TokenClientTest, SecretsStayOutOfTraces) {
-    TraceSink previous = SetTraceSink(CollectTrace);
-    g_traces.clear();
+    test::TraceCollector collector;
     std::wstring code = ApprovedCode();
     std::shared_ptr<TokenSet> tokens;
     ExchangeCode({kDemoClientId, L"wrong secret"}, {code, kOobRedirectUri, {}}, tokens);
@@ -320,10 +315,9 @@ TEST_F(TokenClientTest, SecretsStayOutOfTraces) {
     ValidateAccessToken(issued, expired);
     test::AddFault(TokenAnswer("not json"));
     RefreshAccessToken(issued);
-    SetTraceSink(previous);
 
-    EXPECT_FALSE(g_traces.empty());
-    for (const std::wstring& trace : g_traces) {
+    EXPECT_FALSE(collector.Traces().empty());
+    for (const std::wstring& trace : collector.Traces()) {
         for (const std::wstring& secret :
              {code, std::wstring(kDemoClientSecret), issued.access_token, issued.refresh_token})
             EXPECT_EQ(trace.find(secret), std::wstring::npos) << test::Utf8(trace);

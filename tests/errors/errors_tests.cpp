@@ -1,6 +1,7 @@
 #include "errors/check.h"
 #include "errors/codes.h"
 #include "errors/registry.h"
+#include "tests/support/trace_collector.h"
 
 #include <gtest/gtest.h>
 
@@ -192,17 +193,6 @@ TEST(FormatHResult, UsesTheSystemTextOrSaysThereIsNone) {
     EXPECT_EQ(text.find(L"<no system"), std::wstring::npos) << text;
 }
 
-std::vector<std::wstring> g_traces;
-void CollectTrace(const std::wstring& text) {
-    g_traces.push_back(text);
-}
-
-struct TraceCollector {
-    TraceCollector() : previous(SetTraceSink(CollectTrace)) { g_traces.clear(); }
-    ~TraceCollector() { SetTraceSink(previous); }
-    TraceSink previous;
-};
-
 HRESULT Fails() {
     return GD_E_INVALID_ARG;
 }
@@ -221,25 +211,26 @@ HRESULT NullCheck(const void* pointer) {
 }
 
 TEST(CheckingForms, ReturnCheckReturnsTheCodeWithItsTrace) {
-    TraceCollector collector;
+    test::TraceCollector collector;
     EXPECT_EQ(ReturnCheck(Succeeds), S_OK);
-    EXPECT_TRUE(g_traces.empty());
+    EXPECT_TRUE(collector.Traces().empty());
     EXPECT_EQ(ReturnCheck(Fails), GD_E_INVALID_ARG);
-    ASSERT_EQ(g_traces.size(), 1u);
-    EXPECT_EQ(g_traces[0], L"Expression: \"step()\" caused returning \"" +
-                               FormatHResult(GD_E_INVALID_ARG) + L"\"");
+    ASSERT_EQ(collector.Traces().size(), 1u);
+    EXPECT_EQ(collector.Traces()[0], L"Expression: \"step()\" caused returning \"" +
+                                         FormatHResult(GD_E_INVALID_ARG) + L"\"");
     int value = 0;
     EXPECT_EQ(NullCheck(&value), S_OK);
     EXPECT_EQ(NullCheck(nullptr), E_POINTER);
-    EXPECT_EQ(g_traces.back().rfind(L"Expression: \"(pointer) == nullptr\" caused returning", 0),
+    EXPECT_EQ(collector.Traces().back().rfind(
+                  L"Expression: \"(pointer) == nullptr\" caused returning", 0),
               0u);
     // The logging form traces a failure and hands the code on.
-    g_traces.clear();
+    collector.Clear();
     EXPECT_EQ(LOG_IF_FAILED(Succeeds()), Succeeds());
-    EXPECT_TRUE(g_traces.empty());
+    EXPECT_TRUE(collector.Traces().empty());
     EXPECT_EQ(LOG_IF_FAILED(Fails()), GD_E_INVALID_ARG);
-    ASSERT_EQ(g_traces.size(), 1u);
-    EXPECT_EQ(g_traces[0].rfind(L"Expression: \"Fails()\" caused returning", 0), 0u);
+    ASSERT_EQ(collector.Traces().size(), 1u);
+    EXPECT_EQ(collector.Traces()[0].rfind(L"Expression: \"Fails()\" caused returning", 0), 0u);
 }
 
 TEST(CheckingForms, ThrowCheckThrowsTheCodeWithItsText) {
@@ -256,17 +247,18 @@ TEST(CheckingForms, ThrowCheckThrowsTheCodeWithItsText) {
 }
 
 TEST(RunGuarded, TurnsEveryExceptionIntoACode) {
-    TraceCollector collector;
+    test::TraceCollector collector;
     EXPECT_EQ(RunGuarded([] { return S_FALSE; }), S_FALSE);
     EXPECT_EQ(RunGuarded([]() -> HRESULT { throw HResultException(GD_E_MISSING); }), GD_E_MISSING);
     EXPECT_EQ(RunGuarded([]() -> HRESULT { throw HResultException(S_FALSE); }), E_FAIL);
     EXPECT_EQ(RunGuarded([]() -> HRESULT { throw std::bad_alloc(); }), E_OUTOFMEMORY);
     EXPECT_EQ(RunGuarded([]() -> HRESULT { throw std::runtime_error("x"); }), E_FAIL);
     EXPECT_EQ(RunGuarded([]() -> HRESULT { throw 42; }), E_FAIL);
-    ASSERT_EQ(g_traces.size(), 5u);
-    EXPECT_EQ(g_traces[0].rfind(L"Expression: \"e.m_hresult\" caused returning", 0), 0u);
-    EXPECT_EQ(g_traces[2].rfind(L"Expression: \"E_OUTOFMEMORY\" caused returning", 0), 0u);
-    EXPECT_EQ(g_traces[3].rfind(L"Expression: \"E_FAIL\" caused returning", 0), 0u);
+    std::vector<std::wstring> traces = collector.Traces();
+    ASSERT_EQ(traces.size(), 5u);
+    EXPECT_EQ(traces[0].rfind(L"Expression: \"e.m_hresult\" caused returning", 0), 0u);
+    EXPECT_EQ(traces[2].rfind(L"Expression: \"E_OUTOFMEMORY\" caused returning", 0), 0u);
+    EXPECT_EQ(traces[3].rfind(L"Expression: \"E_FAIL\" caused returning", 0), 0u);
 }
 
 TEST(ResultCodes, ComposeAsTheSchemeSays) {
