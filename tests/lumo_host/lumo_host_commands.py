@@ -13,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import urllib.parse
 import urllib.request
 
 ARGS = None
@@ -268,6 +269,28 @@ class LumoHostTest(unittest.TestCase):
         budget = next(f for f in files() if f["title"] == "Budget 2024.pdf")
         self.assertEqual(content_sha(copies[-1]["id"])["sha256"],
                          content_sha(budget["id"])["sha256"])
+
+    def test_sign_in_secrets_stay_out_of_the_output(self):
+        before = len(control("GET", "/_emu/log")["requests"])
+        run = lumo_host("ls", "https://drive.google.com")
+        self.assertOk(run)
+        secrets = {}
+        for request in control("GET", "/_emu/log")["requests"][before:]:
+            query = urllib.parse.urlsplit(request["path"]).query
+            form = bytes.fromhex(request["body_hex"]).decode("utf-8", "replace")
+            for text in (query, form):
+                for name, values in urllib.parse.parse_qs(text).items():
+                    if name in ("state", "code_challenge", "code", "code_verifier"):
+                        secrets.setdefault(name, set()).update(values)
+            bearer = request["headers"].get("authorization", "")
+            if bearer.startswith("Bearer "):
+                secrets.setdefault("token", set()).add(bearer[len("Bearer "):])
+        # The sign-in ran in this process: its consent, exchange and a Drive request.
+        self.assertEqual(sorted(secrets), ["code", "code_challenge", "code_verifier", "state",
+                                           "token"])
+        for name, values in secrets.items():
+            for value in values:
+                self.assertNotIn(value, run.out + run.err, name)
 
     def test_usage_errors_exit_2(self):
         cases = [
