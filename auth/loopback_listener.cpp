@@ -2,12 +2,12 @@
 
 #include "errors/check.h"
 #include "errors/codes.h"
+#include "errors/seam.h"
 #include "http/encoding.h"
 
 #include <shlwapi.h>
 #include <ws2tcpip.h>
 
-#include <mutex>
 #include <new>
 #include <string>
 #include <utility>
@@ -21,20 +21,14 @@ constexpr DWORD kReceiveTimeout = 3000;
 // How often the wait looks at the clock and the cancel event.
 constexpr DWORD kWaitSlice = 100;
 
-struct ClockSeam {
-    std::mutex lock;
-    SignInClock clock;
-};
-
-ClockSeam& Seam() {
-    static ClockSeam seam;
+Seam<SignInClock>& ClockSeam() {
+    static Seam<SignInClock> seam;
     return seam;
 }
 
 ULONGLONG Now() {
-    ClockSeam& seam = Seam();
-    std::lock_guard<std::mutex> guard(seam.lock);
-    return seam.clock ? seam.clock() : GetTickCount64();
+    SignInClock clock = ClockSeam().Get();
+    return clock ? clock() : GetTickCount64();
 }
 
 HRESULT LastSocketError() {
@@ -101,10 +95,7 @@ void SendPage(SOCKET client, const char* status, const char* text) {
 } // namespace
 
 SignInClock SetSignInClock(SignInClock clock) {
-    ClockSeam& seam = Seam();
-    std::lock_guard<std::mutex> guard(seam.lock);
-    std::swap(seam.clock, clock);
-    return clock;
+    return ClockSeam().Replace(std::move(clock));
 }
 
 HRESULT LoopbackListener::Open() {

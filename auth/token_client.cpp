@@ -5,6 +5,7 @@
 #include "auth/sign_in_dialog.h"
 #include "errors/check.h"
 #include "errors/codes.h"
+#include "errors/seam.h"
 #include "http/encoding.h"
 #include "http/memory_stream.h"
 #include "http/one_shot.h"
@@ -13,7 +14,6 @@
 
 #include <climits>
 #include <initializer_list>
-#include <mutex>
 #include <new>
 
 namespace gd {
@@ -118,20 +118,14 @@ HRESULT ParseTokenAnswer(const MemoryStream& response, TokenSet& tokens) {
     return S_OK;
 }
 
-struct SignInSeam {
-    std::mutex lock;
-    InteractiveSignIn signIn;
-};
-
-SignInSeam& Seam() {
-    static SignInSeam seam;
+Seam<InteractiveSignIn>& SignInSeam() {
+    static Seam<InteractiveSignIn> seam;
     return seam;
 }
 
 InteractiveSignIn CurrentSignIn() {
-    SignInSeam& seam = Seam();
-    std::lock_guard<std::mutex> guard(seam.lock);
-    return seam.signIn ? seam.signIn : BuiltInSignIn();
+    InteractiveSignIn signIn = SignInSeam().Get();
+    return signIn ? signIn : BuiltInSignIn();
 }
 
 } // namespace
@@ -288,10 +282,7 @@ InteractiveSignIn BuiltInSignIn() {
 }
 
 InteractiveSignIn SetInteractiveSignIn(InteractiveSignIn signIn) {
-    SignInSeam& seam = Seam();
-    std::lock_guard<std::mutex> guard(seam.lock);
-    std::swap(seam.signIn, signIn);
-    return signIn;
+    return SignInSeam().Replace(signIn);
 }
 
 HRESULT AuthorizeInteractive(const std::wstring& clientId, const std::wstring& clientSecret,
