@@ -163,6 +163,63 @@ TEST_F(CommandsTest, TheCommandsAreInTheFileMenuOnceHoweverOftenItIsBuilt) {
     }
 }
 
+// A user may take either sub-menu out of the File menu: the other still gets
+// its command, and nothing goes anywhere else.
+TEST_F(CommandsTest, AFileMenuWithoutASubMenuStillGetsTheOther) {
+    const struct {
+        std::vector<std::wstring> removed;
+        const wchar_t* open_entries;
+        const wchar_t* save_entries;
+    } kCases[] = {
+        {{L"cmd.openFrom"}, nullptr, L"cmd.saveTo"},
+        {{L"cmd.saveTo"}, L"cmd.openFrom", nullptr},
+        {{L"cmd.openFrom", L"cmd.saveTo"}, nullptr, nullptr},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(ToUtf8(c.removed[0]) + (c.removed.size() > 1 ? " and more" : ""));
+        m_host->SetRemovedFileEntries(c.removed);
+        ComPtr<HostCmdBars> bars;
+        ASSERT_EQ(m_host->CustomizeCmdBars(&bars), S_OK);
+        HostMenu* file = bars->MenuBar()->SubMenu(L"cmd.file");
+        ASSERT_NE(file, nullptr);
+        for (const wchar_t* removed : {L"cmd.openFrom", L"cmd.saveTo"}) {
+            bool isRemoved = std::count(c.removed.begin(), c.removed.end(), removed) > 0;
+            EXPECT_EQ(file->SubMenu(removed) == nullptr, isRemoved);
+        }
+        if (c.open_entries != nullptr)
+            ExpectOnceAtTheEnd(file->SubMenu(c.open_entries)->CommandNames(), kOpen);
+        if (c.save_entries != nullptr)
+            ExpectOnceAtTheEnd(file->SubMenu(c.save_entries)->CommandNames(), kSave);
+        std::vector<std::wstring> fileEntries = file->CommandNames();
+        EXPECT_EQ(std::count(fileEntries.begin(), fileEntries.end(), kOpen), 0);
+        EXPECT_EQ(std::count(fileEntries.begin(), fileEntries.end(), kSave), 0);
+    }
+}
+
+// The handler answers only for its own commands: another command (or none)
+// is disabled and runs nothing.
+TEST_F(CommandsTest, AnotherCommandIsDisabledAndRunsNothing) {
+    ComPtr<Lumo::IUixCmdHandler> handler = m_host->Uix().FindCommand(kOpen)->m_handler;
+    ASSERT_TRUE(handler);
+    ComPtr<Lumo::IUixCommand> other;
+    ASSERT_EQ(m_host->Uix().CreateCommand(L"cmd.print", 0, handler.Get(), other.Put()), S_OK);
+    for (Lumo::IUixCommand* command : {other.Get(), static_cast<Lumo::IUixCommand*>(nullptr)}) {
+        long state = 0;
+        EXPECT_EQ(m_host->OnUi([&] { return handler->UpdateState(command, 0, nullptr, &state); }),
+                  S_OK);
+        EXPECT_EQ(state, 2);
+        m_run = std::async(std::launch::async, [&] {
+            return m_host->OnUi([&] { return handler->Execute(0, command, 0, nullptr); });
+        });
+        ASSERT_EQ(Finish(), S_OK) << "a dialog came up";
+    }
+    EXPECT_EQ(m_host->OnUi([&] { return handler->UpdateState(other.Get(), 0, nullptr, nullptr); }),
+              E_POINTER);
+    EXPECT_TRUE(m_host->Uix().Dialogs().empty());
+    EXPECT_TRUE(m_host->Messages().empty());
+    EXPECT_TRUE(m_host->Opens().empty());
+}
+
 TEST_F(CommandsTest, OpenIsAlwaysEnabledAndSaveOnlyWithADocument) {
     long state = -1;
     EXPECT_EQ(m_host->CommandState(kOpen, &state), S_OK);
