@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <tlhelp32.h>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
@@ -65,6 +66,46 @@ std::string IdOf(const char* title) {
             return file["id"].GetString();
     }
     return {};
+}
+
+// The ids of this process's threads.
+std::vector<DWORD> ThreadsOfProcess() {
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ids.push_back(entry.th32ThreadID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+bool IsOwnWindow(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process == GetCurrentProcessId();
+}
+
+BOOL CALLBACK CountOwnWindow(HWND window, LPARAM count) {
+    if (IsOwnWindow(window))
+        ++*reinterpret_cast<size_t*>(count);
+    return TRUE;
+}
+
+// This process's top-level and message-only windows.
+size_t WindowsOfProcess() {
+    size_t count = 0;
+    EnumWindows(CountOwnWindow, reinterpret_cast<LPARAM>(&count));
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window != nullptr;
+         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+        if (IsOwnWindow(window))
+            ++count;
+    }
+    return count;
 }
 
 // The plug-in loaded by the emulated host as the editor loads it, Alice
@@ -275,6 +316,49 @@ TEST_F(CommandsTest, SavesTheActiveDocumentUnderANewNameInMyDrive) {
     std::string id = IdOf("Copy of the budget.pdf");
     ASSERT_FALSE(id.empty());
     EXPECT_EQ(ContentSha256(id), Sha256(document));
+    EXPECT_TRUE(m_host->Messages().empty());
+}
+
+// The editor may load and unload the plug-in many times in one process:
+// nothing of it may stay behind. The first round sets the baseline: the test
+// framework starts a watcher thread of its own during it.
+TEST_F(CommandsTest, LoadingRunningAndUnloadingLeavesNoThreadWindowOrModule) {
+    constexpr int kRounds = 20;
+    constexpr wchar_t kModuleName[] = L"GoogleDrive.lmp";
+    size_t threads = 0, windows = 0;
+    for (int round = 1; round <= kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        if (round > 1) {
+            m_plugin = std::make_unique<LoadedPlugin>(m_host.Get());
+            ASSERT_EQ(m_plugin->Load(ModulePath()), S_OK);
+            ASSERT_EQ(m_plugin->Start(), S_OK);
+        }
+        ComPtr<HostDialog> dialog = StartCommand(kOpen);
+        ASSERT_TRUE(dialog);
+        Activate(dialog.Get(), L"Welcome.pdf");
+        ASSERT_EQ(Finish(), S_OK);
+        m_host->SetActiveDocument(std::vector<BYTE>(1000, static_cast<BYTE>(round)));
+        dialog = StartCommand(kSave);
+        ASSERT_TRUE(dialog);
+        TypeAndOk(dialog.Get(), (L"Round " + std::to_wstring(round)).c_str());
+        ASSERT_EQ(Finish(), S_OK);
+        ASSERT_NE(GetModuleHandleW(kModuleName), nullptr);
+        m_plugin.reset();
+
+        EXPECT_EQ(GetModuleHandleW(kModuleName), nullptr);
+        std::vector<DWORD> ids = ThreadsOfProcess();
+        ASSERT_FALSE(ids.empty());
+        if (round == 1) {
+            threads = ids.size();
+
+            windows = WindowsOfProcess();
+            continue;
+        }
+        EXPECT_LE(ids.size(), threads);
+        EXPECT_LE(WindowsOfProcess(), windows);
+    }
+    EXPECT_EQ(m_host->Opens().size(), static_cast<size_t>(kRounds));
+    EXPECT_EQ(m_host->Saves().size(), static_cast<size_t>(kRounds));
     EXPECT_TRUE(m_host->Messages().empty());
 }
 
