@@ -145,6 +145,11 @@ protected:
         EXPECT_EQ(Driver().Wait(&dialog), S_OK) << "no file dialog";
         return dialog;
     }
+    // Runs work that must end without a dialog; a dialog left up fails it.
+    HRESULT RunToEnd(std::function<HRESULT()> work) {
+        m_run = std::async(std::launch::async, std::move(work));
+        return Finish();
+    }
     HRESULT Finish() {
         if (m_run.wait_for(std::chrono::milliseconds(kDeadline)) != std::future_status::ready)
             return E_ABORT;
@@ -249,10 +254,11 @@ TEST_F(CommandsTest, AnotherCommandIsDisabledAndRunsNothing) {
         EXPECT_EQ(m_host->OnUi([&] { return handler->UpdateState(command, 0, nullptr, &state); }),
                   S_OK);
         EXPECT_EQ(state, 2);
-        m_run = std::async(std::launch::async, [&] {
-            return m_host->OnUi([&] { return handler->Execute(0, command, 0, nullptr); });
-        });
-        ASSERT_EQ(Finish(), S_OK) << "a dialog came up";
+        ASSERT_EQ(RunToEnd([&] {
+                      return m_host->OnUi([&] { return handler->Execute(0, command, 0, nullptr); });
+                  }),
+                  S_OK)
+            << "a dialog came up";
     }
     EXPECT_EQ(m_host->OnUi([&] { return handler->UpdateState(other.Get(), 0, nullptr, nullptr); }),
               E_POINTER);
@@ -273,6 +279,22 @@ TEST_F(CommandsTest, OpenIsAlwaysEnabledAndSaveOnlyWithADocument) {
     // Without a document Save does nothing and shows nothing.
     EXPECT_EQ(m_host->ExecuteCommand(kSave), S_OK);
     EXPECT_TRUE(m_host->Messages().empty());
+    EXPECT_TRUE(m_host->Saves().empty());
+}
+
+// The host keeps the commands until it frees the module: after Uninit they
+// find no file system and no host, and neither run nor show anything.
+TEST_F(CommandsTest, AfterUninitTheCommandsDoNothing) {
+    ASSERT_EQ(m_plugin->Stop(), S_OK);
+    long state = -1;
+    EXPECT_EQ(m_host->CommandState(kSave, &state), S_OK);
+    EXPECT_EQ(state, 2);
+    for (const wchar_t* name : {kOpen, kSave})
+        ASSERT_EQ(RunToEnd([&] { return m_host->ExecuteCommand(name); }), S_OK)
+            << "a dialog came up";
+    EXPECT_TRUE(m_host->Uix().Dialogs().empty());
+    EXPECT_TRUE(m_host->Messages().empty());
+    EXPECT_TRUE(m_host->Opens().empty());
     EXPECT_TRUE(m_host->Saves().empty());
 }
 
