@@ -408,13 +408,17 @@ HRESULT EmulatedHost::FireEvent(const std::wstring& name, IUnknown* source, IUnk
     });
 }
 
-HRESULT EmulatedHost::CustomizeCmdBars(ComPtr<HostCmdBars>* bars) {
+HRESULT EmulatedHost::MakeCmdBars(ComPtr<HostCmdBars>* bars) {
     std::vector<std::wstring> removed;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         removed = m_removed_file_entries;
     }
-    RETURN_IF_FAILED(MakeObject(bars, m_strings, removed));
+    return MakeObject(bars, m_strings, removed);
+}
+
+HRESULT EmulatedHost::CustomizeCmdBars(ComPtr<HostCmdBars>* bars) {
+    RETURN_IF_FAILED(MakeCmdBars(bars));
     return FireEvent(L"e.mainView.customizeCmdBars", static_cast<Lumo::ILumoInstance*>(this),
                      static_cast<Lumo::IUixCmdBars*>(bars->Get()));
 }

@@ -100,6 +100,9 @@ public:
 
     // Calls every sink subscribed to the named event; on the UI thread.
     HRESULT FireEvent(const std::wstring& name, IUnknown* source, IUnknown* event);
+    // Fresh command bars as the main window builds them, before the plug-ins
+    // customize them.
+    HRESULT MakeCmdBars(ComPtr<HostCmdBars>* bars);
     // Builds fresh command bars and lets the plug-ins customize them, as the
     // main window does when it rebuilds its menus.
     HRESULT CustomizeCmdBars(ComPtr<HostCmdBars>* bars);

@@ -242,6 +242,49 @@ TEST_F(CommandsTest, AFileMenuWithoutASubMenuStillGetsTheOther) {
     }
 }
 
+// A host that calls the event sink through IDispatch reaches the same
+// OnEvent, which acts only on the customize event.
+TEST_F(CommandsTest, TheEventSinkAnswersThroughItsTypeInformation) {
+    ComPtr<Lumo::ILumoEventSink> sink;
+    ASSERT_EQ(m_host->Uix().FindCommand(kOpen)->m_handler.As(&sink), S_OK);
+    UINT count = 0;
+    EXPECT_EQ(sink->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(sink->GetTypeInfoCount(nullptr), E_POINTER);
+    ComPtr<ITypeInfo> info;
+    EXPECT_EQ(sink->GetTypeInfo(1, 0, info.Put()), DISP_E_BADINDEX);
+    EXPECT_EQ(sink->GetTypeInfo(0, 0, nullptr), E_POINTER);
+    EXPECT_EQ(sink->GetTypeInfo(0, 0, info.Put()), S_OK);
+    DISPID id = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(L"OnEvent");
+    ASSERT_EQ(sink->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+
+    long customize = 0;
+    ASSERT_EQ(m_host->GetNameId(L"e.mainView.customizeCmdBars", -1, &customize), S_OK);
+    ComPtr<HostCmdBars> bars;
+    ASSERT_EQ(m_host->MakeCmdBars(&bars), S_OK);
+    HostMenu* openFrom = bars->MenuBar()->SubMenu(L"cmd.file")->SubMenu(L"cmd.openFrom");
+    for (long event : {customize + 1, customize}) {
+        // The arguments go last to first.
+        VARIANT args[3];
+        V_VT(&args[0]) = VT_UNKNOWN;
+        V_UNKNOWN(&args[0]) = static_cast<Lumo::IUixCmdBars*>(bars.Get());
+        V_VT(&args[1]) = VT_UNKNOWN;
+        V_UNKNOWN(&args[1]) = static_cast<Lumo::ILumoInstance*>(m_host.Get());
+        V_VT(&args[2]) = VT_I4;
+        V_I4(&args[2]) = event;
+        DISPPARAMS params{args, nullptr, 3, 0};
+        Variant result;
+        EXPECT_EQ(m_host->OnUi([&] {
+            return sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result.Put(), nullptr,
+                                nullptr);
+        }),
+                  S_OK);
+        std::vector<std::wstring> entries = openFrom->CommandNames();
+        EXPECT_EQ(std::count(entries.begin(), entries.end(), kOpen), event == customize ? 1 : 0);
+    }
+}
+
 // The handler answers only for its own commands: another command (or none)
 // is disabled and runs nothing.
 TEST_F(CommandsTest, AnotherCommandIsDisabledAndRunsNothing) {
