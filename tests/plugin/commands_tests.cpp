@@ -341,6 +341,27 @@ TEST_F(CommandsTest, AfterUninitTheCommandsDoNothing) {
     EXPECT_TRUE(m_host->Saves().empty());
 }
 
+// A denied sign-in reaches the command as a cancellation and shows nothing;
+// a failure of the host's open shows the command's own message.
+TEST_F(CommandsTest, AFailureShowsTheCommandsMessageButACancellationNothing) {
+    m_host->SetBrowserScript({BrowserAction::Deny, L"alice.emulator@example.com"});
+    EXPECT_EQ(RunToEnd([this] { return m_host->ExecuteCommand(kOpen); }), S_OK);
+    EXPECT_TRUE(m_host->Messages().empty());
+
+    m_host->SetBrowserScript({BrowserAction::Approve, L"alice.emulator@example.com"});
+    m_host->SetDocumentResults(E_ACCESSDENIED, S_OK);
+    ComPtr<HostDialog> dialog = StartCommand(kOpen);
+    ASSERT_TRUE(dialog);
+    Activate(dialog.Get(), L"Welcome.pdf");
+    EXPECT_EQ(Finish(), S_OK);
+    auto messages = m_host->Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, String(L"gd.msg.openFailed"));
+    EXPECT_EQ(messages[0].caption, String(L"gd.GDPlugin"));
+    EXPECT_EQ(messages[0].style, 0xA0000301u);
+    EXPECT_EQ(messages[0].owner, m_host->Ui().Window());
+}
+
 TEST_F(CommandsTest, OpensAPdfTwoFoldersDownInTheEditor) {
     m_host->SetOpenFileFlags(0x4001);
     ComPtr<HostDialog> dialog = StartCommand(kOpen);
