@@ -204,8 +204,12 @@ TEST_F(CommandsTest, TheCommandsAreInTheFileMenuOnceHoweverOftenItIsBuilt) {
         ComPtr<HostCommand> command = m_host->Uix().FindCommand(name);
         ASSERT_TRUE(command);
         EXPECT_EQ(m_host->Strings().Resolve(command->m_title), L"&Google Drive...");
+        EXPECT_EQ(m_host->Strings().Resolve(command->m_tip),
+                  String((name + std::wstring(L".tip")).c_str()));
         EXPECT_EQ(command->m_category, L"gd.cmd.cmdsCategory");
-        EXPECT_TRUE(command->m_icon) << "an icon of the four sizes";
+        auto* icon = dynamic_cast<HostIcon*>(command->m_icon.Get());
+        ASSERT_NE(icon, nullptr);
+        EXPECT_EQ(icon->ImageWidths(), (std::vector<UINT>{16, 24, 32, 48}));
     }
 }
 
