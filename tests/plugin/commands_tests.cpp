@@ -68,20 +68,20 @@ std::string IdOf(const char* title) {
     return {};
 }
 
-// The ids of this process's threads.
-std::vector<DWORD> ThreadsOfProcess() {
-    std::vector<DWORD> ids;
+// How many threads this process has; 0 when it cannot tell.
+size_t ThreadsOfProcess() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return ids;
+        return 0;
+    size_t count = 0;
     THREADENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
         if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ids.push_back(entry.th32ThreadID);
+            ++count;
     }
     CloseHandle(snapshot);
-    return ids;
+    return count;
 }
 
 bool IsOwnWindow(HWND window) {
@@ -218,28 +218,32 @@ TEST_F(CommandsTest, TheCommandsAreInTheFileMenuOnceHoweverOftenItIsBuilt) {
 TEST_F(CommandsTest, AFileMenuWithoutASubMenuStillGetsTheOther) {
     const struct {
         std::vector<std::wstring> removed;
-        const wchar_t* open_entries;
-        const wchar_t* save_entries;
+        // The sub-menus the commands go into; null: none is left.
+        const wchar_t* open_in;
+        const wchar_t* save_in;
     } kCases[] = {
         {{L"cmd.openFrom"}, nullptr, L"cmd.saveTo"},
         {{L"cmd.saveTo"}, L"cmd.openFrom", nullptr},
         {{L"cmd.openFrom", L"cmd.saveTo"}, nullptr, nullptr},
     };
     for (const auto& c : kCases) {
-        SCOPED_TRACE(ToUtf8(c.removed[0]) + (c.removed.size() > 1 ? " and more" : ""));
+        std::string removed;
+        for (const auto& entry : c.removed)
+            removed += ToUtf8(entry) + " ";
+        SCOPED_TRACE("without " + removed);
         m_host->SetRemovedFileEntries(c.removed);
         ComPtr<HostCmdBars> bars;
         ASSERT_EQ(m_host->CustomizeCmdBars(&bars), S_OK);
         HostMenu* file = bars->MenuBar()->SubMenu(L"cmd.file");
         ASSERT_NE(file, nullptr);
-        for (const wchar_t* removed : {L"cmd.openFrom", L"cmd.saveTo"}) {
-            bool isRemoved = std::count(c.removed.begin(), c.removed.end(), removed) > 0;
-            EXPECT_EQ(file->SubMenu(removed) == nullptr, isRemoved);
+        for (const wchar_t* entry : {L"cmd.openFrom", L"cmd.saveTo"}) {
+            bool isRemoved = std::count(c.removed.begin(), c.removed.end(), entry) > 0;
+            EXPECT_EQ(file->SubMenu(entry) == nullptr, isRemoved);
         }
-        if (c.open_entries != nullptr)
-            ExpectOnceAtTheEnd(file->SubMenu(c.open_entries)->CommandNames(), kOpen);
-        if (c.save_entries != nullptr)
-            ExpectOnceAtTheEnd(file->SubMenu(c.save_entries)->CommandNames(), kSave);
+        if (c.open_in != nullptr)
+            ExpectOnceAtTheEnd(file->SubMenu(c.open_in)->CommandNames(), kOpen);
+        if (c.save_in != nullptr)
+            ExpectOnceAtTheEnd(file->SubMenu(c.save_in)->CommandNames(), kSave);
         std::vector<std::wstring> fileEntries = file->CommandNames();
         EXPECT_EQ(std::count(fileEntries.begin(), fileEntries.end(), kOpen), 0);
         EXPECT_EQ(std::count(fileEntries.begin(), fileEntries.end(), kSave), 0);
@@ -436,15 +440,14 @@ TEST_F(CommandsTest, LoadingRunningAndUnloadingLeavesNoThreadWindowOrModule) {
         m_plugin.reset();
 
         EXPECT_EQ(GetModuleHandleW(kModuleName), nullptr);
-        std::vector<DWORD> ids = ThreadsOfProcess();
-        ASSERT_FALSE(ids.empty());
+        const size_t now = ThreadsOfProcess();
+        ASSERT_GT(now, 0u);
         if (round == 1) {
-            threads = ids.size();
-
+            threads = now;
             windows = WindowsOfProcess();
             continue;
         }
-        EXPECT_LE(ids.size(), threads);
+        EXPECT_LE(now, threads);
         EXPECT_LE(WindowsOfProcess(), windows);
     }
     EXPECT_EQ(m_host->Opens().size(), static_cast<size_t>(kRounds));
