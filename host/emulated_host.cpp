@@ -429,8 +429,17 @@ HRESULT EmulatedHost::FireEvent(const std::wstring& name, IUnknown* source, IUnk
     });
 }
 
+HRESULT EmulatedHost::MakeCmdBars(ComPtr<HostCmdBars>* bars) {
+    std::vector<std::wstring> removed;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        removed = m_removed_file_entries;
+    }
+    return MakeObject(bars, m_strings, removed);
+}
+
 HRESULT EmulatedHost::CustomizeCmdBars(ComPtr<HostCmdBars>* bars) {
-    RETURN_IF_FAILED(MakeObject(bars, m_strings));
+    RETURN_IF_FAILED(MakeCmdBars(bars));
     return FireEvent(L"e.mainView.customizeCmdBars", static_cast<Lumo::ILumoInstance*>(this),
                      static_cast<Lumo::IUixCmdBars*>(bars->Get()));
 }
@@ -514,6 +523,11 @@ void EmulatedHost::SetDocumentResults(HRESULT open_result, HRESULT save_result) 
     std::lock_guard<std::mutex> guard(m_lock);
     m_open_result = open_result;
     m_save_result = save_result;
+}
+
+void EmulatedHost::SetRemovedFileEntries(std::vector<std::wstring> removed) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_removed_file_entries = std::move(removed);
 }
 
 void EmulatedHost::SetOpenFileFlags(long flags) {

@@ -100,9 +100,15 @@ public:
 
     // Calls every sink subscribed to the named event; on the UI thread.
     HRESULT FireEvent(const std::wstring& name, IUnknown* source, IUnknown* event);
+    // Fresh command bars as the main window builds them, before the plug-ins
+    // customize them.
+    HRESULT MakeCmdBars(ComPtr<HostCmdBars>* bars);
     // Builds fresh command bars and lets the plug-ins customize them, as the
     // main window does when it rebuilds its menus.
     HRESULT CustomizeCmdBars(ComPtr<HostCmdBars>* bars);
+    // The File menu entries ("cmd.openFrom", ...) the user took out of the
+    // menus: command bars built from now on lack them.
+    void SetRemovedFileEntries(std::vector<std::wstring> removed);
     // On the UI thread, before a plug-in's module is freed: drops every
     // reference the host holds to objects whose code is the module's (event
     // sinks, file systems, commands, dialogs and their handlers, records).
@@ -173,6 +179,7 @@ private:
     HRESULT m_open_result = S_OK;
     HRESULT m_save_result = S_OK;
     long m_open_file_flags = Lumo::LUMO_OpenFileFlag_ShowDialog;
+    std::vector<std::wstring> m_removed_file_entries;
     std::vector<BYTE> m_active_document;
     std::vector<BYTE> m_opened_document;
 };

@@ -146,16 +146,28 @@ HostMenu* HostMenu::SubMenu(const std::wstring& command_name) const {
     return nullptr;
 }
 
-HostCmdBars::HostCmdBars(std::shared_ptr<StringTable> strings) {
+HostCmdBars::HostCmdBars(std::shared_ptr<StringTable> strings,
+                         const std::vector<std::wstring>& removed) {
     THROW_IF_FAILED(MakeObject(&m_menu_bar, strings));
     HostMenu* file = m_menu_bar->Append(L"cmd.file", true);
     m_menu_bar->Append(L"cmd.edit", true);
-    file->Append(L"cmd.new", false);
-    file->Append(L"cmd.open", false);
-    file->Append(L"cmd.openFrom", true)->Append(L"cmd.openLocal", false);
-    file->Append(L"cmd.save", false);
-    file->Append(L"cmd.saveTo", true)->Append(L"cmd.saveLocal", false);
-    file->Append(L"cmd.exit", false);
+    // The File menu's entries with the one entry each sub-menu starts with.
+    const struct {
+        const wchar_t* name;
+        const wchar_t* first_in_sub_menu;
+    } kFile[] = {{L"cmd.new", nullptr},
+                 {L"cmd.open", nullptr},
+                 {L"cmd.openFrom", L"cmd.openLocal"},
+                 {L"cmd.save", nullptr},
+                 {L"cmd.saveTo", L"cmd.saveLocal"},
+                 {L"cmd.exit", nullptr}};
+    for (const auto& entry : kFile) {
+        if (std::find(removed.begin(), removed.end(), entry.name) != removed.end())
+            continue;
+        HostMenu* sub_menu = file->Append(entry.name, entry.first_in_sub_menu != nullptr);
+        if (sub_menu != nullptr)
+            sub_menu->Append(entry.first_in_sub_menu, false);
+    }
 }
 
 HRESULT HostCmdBars::get_MenuBar(Lumo::IUixMenu** menu_bar) {

@@ -93,8 +93,9 @@ private:
 class HostCmdBars : public ComObject<Lumo::IUixCmdBars> {
 public:
     // A menu bar with the File menu ("cmd.file") and its "cmd.openFrom" and
-    // "cmd.saveTo" sub-menus.
-    explicit HostCmdBars(std::shared_ptr<StringTable> strings);
+    // "cmd.saveTo" sub-menus, less the File entries the user removed.
+    explicit HostCmdBars(std::shared_ptr<StringTable> strings,
+                         const std::vector<std::wstring>& removed = {});
     HRESULT STDMETHODCALLTYPE get_MenuBar(Lumo::IUixMenu** menu_bar) override;
 
     HostMenu* MenuBar() const { return m_menu_bar.Get(); }

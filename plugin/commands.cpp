@@ -32,6 +32,25 @@ METHODDATA g_sink_methods[] = {
 };
 INTERFACEDATA g_sink_interface = {g_sink_methods, 1};
 
+// CreateDispTypeInfo describes a coclass, through which Invoke finds no
+// member: calls dispatch through the interface it implements.
+ComPtr<ITypeInfo> SinkTypeInfo() {
+    ComPtr<ITypeInfo> made;
+    if (FAILED(CreateDispTypeInfo(&g_sink_interface, LOCALE_SYSTEM_DEFAULT, made.Put())))
+        return nullptr;
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(made->GetTypeAttr(&attributes)))
+        return made;
+    const bool isClass = attributes->typekind == TKIND_COCLASS;
+    made->ReleaseTypeAttr(attributes);
+    HREFTYPE implemented = 0;
+    ComPtr<ITypeInfo> sink;
+    if (isClass && SUCCEEDED(made->GetRefTypeOfImplType(0, &implemented)) &&
+        SUCCEEDED(made->GetRefTypeInfo(implemented, sink.Put())) && sink)
+        return sink;
+    return made;
+}
+
 std::wstring Prefixed(const wchar_t* id) {
     return std::wstring(L"$$$.") + id;
 }
@@ -74,16 +93,14 @@ ComPtr<Lumo::ILumoView> MainViewOf(IUnknown* context) {
 }
 
 CommandsHandler::CommandsHandler(GDPlugin* plugin)
-    : m_plugin(plugin), m_entries{
-                            {0, L"gd.cmd.open", L"gd.cmd.open.tip", L"gd.msg.openFailed",
-                             &CommandsHandler::OpenState, &CommandsHandler::OpenFlow, 0,
-                             kCommandImages, std::size(kCommandImages)},
-                            {0, L"gd.cmd.save", L"gd.cmd.save.tip", L"gd.msg.saveFailed",
-                             &CommandsHandler::SaveState, &CommandsHandler::SaveFlow, 0,
-                             kCommandImages, std::size(kCommandImages)},
-                        } {
-    CreateDispTypeInfo(&g_sink_interface, LOCALE_SYSTEM_DEFAULT, m_type_info.Put());
-}
+    : m_plugin(plugin),
+      m_entries{
+          {0, L"gd.cmd.open", L"gd.cmd.open.tip", L"gd.msg.openFailed", &CommandsHandler::OpenState,
+           &CommandsHandler::OpenFlow, 0, kCommandImages, std::size(kCommandImages)},
+          {0, L"gd.cmd.save", L"gd.cmd.save.tip", L"gd.msg.saveFailed", &CommandsHandler::SaveState,
+           &CommandsHandler::SaveFlow, 0, kCommandImages, std::size(kCommandImages)},
+      },
+      m_type_info(SinkTypeInfo()) {}
 
 CommandsHandler::~CommandsHandler() = default;
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <tlhelp32.h>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
@@ -67,6 +68,46 @@ std::string IdOf(const char* title) {
     return {};
 }
 
+// How many threads this process has; 0 when it cannot tell.
+size_t ThreadsOfProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    size_t count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+bool IsOwnWindow(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process == GetCurrentProcessId();
+}
+
+BOOL CALLBACK CountOwnWindow(HWND window, LPARAM count) {
+    if (IsOwnWindow(window))
+        ++*reinterpret_cast<size_t*>(count);
+    return TRUE;
+}
+
+// This process's top-level and message-only windows.
+size_t WindowsOfProcess() {
+    size_t count = 0;
+    EnumWindows(CountOwnWindow, reinterpret_cast<LPARAM>(&count));
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window != nullptr;
+         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+        if (IsOwnWindow(window))
+            ++count;
+    }
+    return count;
+}
+
 // The plug-in loaded by the emulated host as the editor loads it, Alice
 // signing in through the host's browser when asked.
 class CommandsTest : public testing::Test {
@@ -103,6 +144,11 @@ protected:
         ComPtr<HostDialog> dialog;
         EXPECT_EQ(Driver().Wait(&dialog), S_OK) << "no file dialog";
         return dialog;
+    }
+    // Runs work that must end without a dialog; a dialog left up fails it.
+    HRESULT RunToEnd(std::function<HRESULT()> work) {
+        m_run = std::async(std::launch::async, std::move(work));
+        return Finish();
     }
     HRESULT Finish() {
         if (m_run.wait_for(std::chrono::milliseconds(kDeadline)) != std::future_status::ready)
@@ -158,9 +204,118 @@ TEST_F(CommandsTest, TheCommandsAreInTheFileMenuOnceHoweverOftenItIsBuilt) {
         ComPtr<HostCommand> command = m_host->Uix().FindCommand(name);
         ASSERT_TRUE(command);
         EXPECT_EQ(m_host->Strings().Resolve(command->m_title), L"&Google Drive...");
+        EXPECT_EQ(m_host->Strings().Resolve(command->m_tip),
+                  String((name + std::wstring(L".tip")).c_str()));
         EXPECT_EQ(command->m_category, L"gd.cmd.cmdsCategory");
-        EXPECT_TRUE(command->m_icon) << "an icon of the four sizes";
+        auto* icon = dynamic_cast<HostIcon*>(command->m_icon.Get());
+        ASSERT_NE(icon, nullptr);
+        EXPECT_EQ(icon->ImageWidths(), (std::vector<UINT>{16, 24, 32, 48}));
     }
+}
+
+// A user may take either sub-menu out of the File menu: the other still gets
+// its command, and nothing goes anywhere else.
+TEST_F(CommandsTest, AFileMenuWithoutASubMenuStillGetsTheOther) {
+    const struct {
+        std::vector<std::wstring> removed;
+        // The sub-menus the commands go into; null: none is left.
+        const wchar_t* open_in;
+        const wchar_t* save_in;
+    } kCases[] = {
+        {{L"cmd.openFrom"}, nullptr, L"cmd.saveTo"},
+        {{L"cmd.saveTo"}, L"cmd.openFrom", nullptr},
+        {{L"cmd.openFrom", L"cmd.saveTo"}, nullptr, nullptr},
+    };
+    for (const auto& c : kCases) {
+        std::string removed;
+        for (const auto& entry : c.removed)
+            removed += ToUtf8(entry) + " ";
+        SCOPED_TRACE("without " + removed);
+        m_host->SetRemovedFileEntries(c.removed);
+        ComPtr<HostCmdBars> bars;
+        ASSERT_EQ(m_host->CustomizeCmdBars(&bars), S_OK);
+        HostMenu* file = bars->MenuBar()->SubMenu(L"cmd.file");
+        ASSERT_NE(file, nullptr);
+        for (const wchar_t* entry : {L"cmd.openFrom", L"cmd.saveTo"}) {
+            bool isRemoved = std::count(c.removed.begin(), c.removed.end(), entry) > 0;
+            EXPECT_EQ(file->SubMenu(entry) == nullptr, isRemoved);
+        }
+        if (c.open_in != nullptr)
+            ExpectOnceAtTheEnd(file->SubMenu(c.open_in)->CommandNames(), kOpen);
+        if (c.save_in != nullptr)
+            ExpectOnceAtTheEnd(file->SubMenu(c.save_in)->CommandNames(), kSave);
+        std::vector<std::wstring> fileEntries = file->CommandNames();
+        EXPECT_EQ(std::count(fileEntries.begin(), fileEntries.end(), kOpen), 0);
+        EXPECT_EQ(std::count(fileEntries.begin(), fileEntries.end(), kSave), 0);
+    }
+}
+
+// A host that calls the event sink through IDispatch reaches the same
+// OnEvent, which acts only on the customize event.
+TEST_F(CommandsTest, TheEventSinkAnswersThroughItsTypeInformation) {
+    ComPtr<Lumo::ILumoEventSink> sink;
+    ASSERT_EQ(m_host->Uix().FindCommand(kOpen)->m_handler.As(&sink), S_OK);
+    UINT count = 0;
+    EXPECT_EQ(sink->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(sink->GetTypeInfoCount(nullptr), E_POINTER);
+    ComPtr<ITypeInfo> info;
+    EXPECT_EQ(sink->GetTypeInfo(1, 0, info.Put()), DISP_E_BADINDEX);
+    EXPECT_EQ(sink->GetTypeInfo(0, 0, nullptr), E_POINTER);
+    EXPECT_EQ(sink->GetTypeInfo(0, 0, info.Put()), S_OK);
+    DISPID id = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(L"OnEvent");
+    ASSERT_EQ(sink->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+
+    long customize = 0;
+    ASSERT_EQ(m_host->GetNameId(L"e.mainView.customizeCmdBars", -1, &customize), S_OK);
+    ComPtr<HostCmdBars> bars;
+    ASSERT_EQ(m_host->MakeCmdBars(&bars), S_OK);
+    HostMenu* openFrom = bars->MenuBar()->SubMenu(L"cmd.file")->SubMenu(L"cmd.openFrom");
+    for (long event : {customize + 1, customize}) {
+        // The arguments go last to first.
+        VARIANT args[3];
+        V_VT(&args[0]) = VT_UNKNOWN;
+        V_UNKNOWN(&args[0]) = static_cast<Lumo::IUixCmdBars*>(bars.Get());
+        V_VT(&args[1]) = VT_UNKNOWN;
+        V_UNKNOWN(&args[1]) = static_cast<Lumo::ILumoInstance*>(m_host.Get());
+        V_VT(&args[2]) = VT_I4;
+        V_I4(&args[2]) = event;
+        DISPPARAMS params{args, nullptr, 3, 0};
+        Variant result;
+        EXPECT_EQ(m_host->OnUi([&] {
+            return sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result.Put(), nullptr,
+                                nullptr);
+        }),
+                  S_OK);
+        std::vector<std::wstring> entries = openFrom->CommandNames();
+        EXPECT_EQ(std::count(entries.begin(), entries.end(), kOpen), event == customize ? 1 : 0);
+    }
+}
+
+// The handler answers only for its own commands: another command (or none)
+// is disabled and runs nothing.
+TEST_F(CommandsTest, AnotherCommandIsDisabledAndRunsNothing) {
+    ComPtr<Lumo::IUixCmdHandler> handler = m_host->Uix().FindCommand(kOpen)->m_handler;
+    ASSERT_TRUE(handler);
+    ComPtr<Lumo::IUixCommand> other;
+    ASSERT_EQ(m_host->Uix().CreateCommand(L"cmd.print", 0, handler.Get(), other.Put()), S_OK);
+    for (Lumo::IUixCommand* command : {other.Get(), static_cast<Lumo::IUixCommand*>(nullptr)}) {
+        long state = 0;
+        EXPECT_EQ(m_host->OnUi([&] { return handler->UpdateState(command, 0, nullptr, &state); }),
+                  S_OK);
+        EXPECT_EQ(state, 2);
+        ASSERT_EQ(RunToEnd([&] {
+                      return m_host->OnUi([&] { return handler->Execute(0, command, 0, nullptr); });
+                  }),
+                  S_OK)
+            << "a dialog came up";
+    }
+    EXPECT_EQ(m_host->OnUi([&] { return handler->UpdateState(other.Get(), 0, nullptr, nullptr); }),
+              E_POINTER);
+    EXPECT_TRUE(m_host->Uix().Dialogs().empty());
+    EXPECT_TRUE(m_host->Messages().empty());
+    EXPECT_TRUE(m_host->Opens().empty());
 }
 
 TEST_F(CommandsTest, OpenIsAlwaysEnabledAndSaveOnlyWithADocument) {
@@ -176,6 +331,43 @@ TEST_F(CommandsTest, OpenIsAlwaysEnabledAndSaveOnlyWithADocument) {
     EXPECT_EQ(m_host->ExecuteCommand(kSave), S_OK);
     EXPECT_TRUE(m_host->Messages().empty());
     EXPECT_TRUE(m_host->Saves().empty());
+}
+
+// The host keeps the commands until it frees the module: after Uninit they
+// find no file system and no host, and neither run nor show anything.
+TEST_F(CommandsTest, AfterUninitTheCommandsDoNothing) {
+    ASSERT_EQ(m_plugin->Stop(), S_OK);
+    long state = -1;
+    EXPECT_EQ(m_host->CommandState(kSave, &state), S_OK);
+    EXPECT_EQ(state, 2);
+    for (const wchar_t* name : {kOpen, kSave})
+        ASSERT_EQ(RunToEnd([&] { return m_host->ExecuteCommand(name); }), S_OK)
+            << "a dialog came up";
+    EXPECT_TRUE(m_host->Uix().Dialogs().empty());
+    EXPECT_TRUE(m_host->Messages().empty());
+    EXPECT_TRUE(m_host->Opens().empty());
+    EXPECT_TRUE(m_host->Saves().empty());
+}
+
+// A denied sign-in reaches the command as a cancellation and shows nothing;
+// a failure of the host's open shows the command's own message.
+TEST_F(CommandsTest, AFailureShowsTheCommandsMessageButACancellationNothing) {
+    m_host->SetBrowserScript({BrowserAction::Deny, L"alice.emulator@example.com"});
+    EXPECT_EQ(RunToEnd([this] { return m_host->ExecuteCommand(kOpen); }), S_OK);
+    EXPECT_TRUE(m_host->Messages().empty());
+
+    m_host->SetBrowserScript({BrowserAction::Approve, L"alice.emulator@example.com"});
+    m_host->SetDocumentResults(E_ACCESSDENIED, S_OK);
+    ComPtr<HostDialog> dialog = StartCommand(kOpen);
+    ASSERT_TRUE(dialog);
+    Activate(dialog.Get(), L"Welcome.pdf");
+    EXPECT_EQ(Finish(), S_OK);
+    auto messages = m_host->Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, String(L"gd.msg.openFailed"));
+    EXPECT_EQ(messages[0].caption, String(L"gd.GDPlugin"));
+    EXPECT_EQ(messages[0].style, 0xA0000301u);
+    EXPECT_EQ(messages[0].owner, m_host->Ui().Window());
 }
 
 TEST_F(CommandsTest, OpensAPdfTwoFoldersDownInTheEditor) {
@@ -218,6 +410,48 @@ TEST_F(CommandsTest, SavesTheActiveDocumentUnderANewNameInMyDrive) {
     std::string id = IdOf("Copy of the budget.pdf");
     ASSERT_FALSE(id.empty());
     EXPECT_EQ(ContentSha256(id), Sha256(document));
+    EXPECT_TRUE(m_host->Messages().empty());
+}
+
+// The editor may load and unload the plug-in many times in one process:
+// nothing of it may stay behind. The first round sets the baseline: the test
+// framework starts a watcher thread of its own during it.
+TEST_F(CommandsTest, LoadingRunningAndUnloadingLeavesNoThreadWindowOrModule) {
+    constexpr int kRounds = 20;
+    constexpr wchar_t kModuleName[] = L"GoogleDrive.lmp";
+    size_t threads = 0, windows = 0;
+    for (int round = 1; round <= kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        if (round > 1) {
+            m_plugin = std::make_unique<LoadedPlugin>(m_host.Get());
+            ASSERT_EQ(m_plugin->Load(ModulePath()), S_OK);
+            ASSERT_EQ(m_plugin->Start(), S_OK);
+        }
+        ComPtr<HostDialog> dialog = StartCommand(kOpen);
+        ASSERT_TRUE(dialog);
+        Activate(dialog.Get(), L"Welcome.pdf");
+        ASSERT_EQ(Finish(), S_OK);
+        m_host->SetActiveDocument(std::vector<BYTE>(1000, static_cast<BYTE>(round)));
+        dialog = StartCommand(kSave);
+        ASSERT_TRUE(dialog);
+        TypeAndOk(dialog.Get(), (L"Round " + std::to_wstring(round)).c_str());
+        ASSERT_EQ(Finish(), S_OK);
+        ASSERT_NE(GetModuleHandleW(kModuleName), nullptr);
+        m_plugin.reset();
+
+        EXPECT_EQ(GetModuleHandleW(kModuleName), nullptr);
+        const size_t now = ThreadsOfProcess();
+        ASSERT_GT(now, 0u);
+        if (round == 1) {
+            threads = now;
+            windows = WindowsOfProcess();
+            continue;
+        }
+        EXPECT_LE(now, threads);
+        EXPECT_LE(WindowsOfProcess(), windows);
+    }
+    EXPECT_EQ(m_host->Opens().size(), static_cast<size_t>(kRounds));
+    EXPECT_EQ(m_host->Saves().size(), static_cast<size_t>(kRounds));
     EXPECT_TRUE(m_host->Messages().empty());
 }
 

@@ -125,6 +125,48 @@ TEST_F(PluginLifecycle, TheHostRunsTheWholeLifecycle) {
     EXPECT_TRUE(m_host->Afs().FileSystems().empty());
 }
 
+// The host decides the order: whatever came before Init does nothing, and
+// Init with the rest in another order still brings everything.
+TEST_F(PluginLifecycle, CallsBeforeInitDoNothingAndAnyOrderAfterItWorks) {
+    LoadedPlugin loaded(m_host.Get());
+    ASSERT_EQ(loaded.Load(ModulePath()), S_OK);
+    Lumo::ILumoPlugin* plugin = loaded.Plugin();
+    ASSERT_EQ(OnUi([&]() -> HRESULT {
+                  RETURN_IF_FAILED(plugin->Uninit());
+                  RETURN_IF_FAILED(plugin->InitUI());
+                  return plugin->InitFileSystems();
+              }),
+              S_OK);
+    EXPECT_TRUE(m_host->Uix().Commands().empty());
+    EXPECT_TRUE(m_host->Afs().FileSystems().empty());
+    EXPECT_FALSE(m_host->Strings().HasName(L"gd.DlgOpenFile"));
+
+    ASSERT_EQ(OnUi([&]() -> HRESULT {
+                  RETURN_IF_FAILED(plugin->Init(m_host.Get()));
+                  RETURN_IF_FAILED(plugin->InitUI());
+                  return plugin->InitFileSystems();
+              }),
+              S_OK);
+    EXPECT_TRUE(m_host->Uix().FindCommand(L"gd.cmd.open"));
+    EXPECT_TRUE(m_host->Uix().FindCommand(L"gd.cmd.save"));
+    EXPECT_EQ(m_host->Afs().FileSystems().size(), 1u);
+    for (const wchar_t* name : {L"gd.DlgOpenFile", L"gd.msg.invalidFileName", L"cb.googleAcc"})
+        EXPECT_TRUE(m_host->Strings().HasName(name)) << name;
+    ComPtr<HostCmdBars> bars;
+    ASSERT_EQ(m_host->CustomizeCmdBars(&bars), S_OK);
+    EXPECT_EQ(
+        bars->MenuBar()->SubMenu(L"cmd.file")->SubMenu(L"cmd.openFrom")->CommandNames().back(),
+        L"gd.cmd.open");
+
+    // A second Uninit finds nothing left to undo.
+    EXPECT_EQ(OnUi([&]() -> HRESULT {
+                  RETURN_IF_FAILED(plugin->Uninit());
+                  return plugin->Uninit();
+              }),
+              S_OK);
+    EXPECT_TRUE(m_host->Afs().FileSystems().empty());
+}
+
 TEST_F(PluginLifecycle, InitKeepsTheFirstHostUntilUninit) {
     LoadedPlugin loaded(m_host.Get());
     ASSERT_EQ(loaded.Load(ModulePath()), S_OK);
