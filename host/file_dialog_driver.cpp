@@ -32,7 +32,8 @@ HRESULT FileDialogDriver::WaitListed(HostDialog* dialog) {
     }
 }
 
-HRESULT FileDialogDriver::Activate(HostDialog* dialog, const std::wstring& text) {
+HRESULT FileDialogDriver::OnRow(HostDialog* dialog, const std::wstring& text,
+                                const std::function<HRESULT(HostControl*, long)>& act) {
     bool found = false;
     RETURN_IF_FAILED(OnUi([&]() -> HRESULT {
         HostControl* list = dialog->Control(kList);
@@ -43,21 +44,33 @@ HRESULT FileDialogDriver::Activate(HostDialog* dialog, const std::wstring& text)
             RETURN_IF_FAILED(list->CellText(row, 1, &extension));
             if ((extension.empty() ? title : title + L"." + extension) == text) {
                 found = true;
-                return list->ActivateRow(row);
+                return act(list, row);
             }
         }
         return S_OK;
     }));
-    if (!found)
-        return S_FALSE;
+    return found ? S_OK : S_FALSE;
+}
+
+HRESULT FileDialogDriver::Activate(HostDialog* dialog, const std::wstring& text) {
+    HRESULT hr =
+        OnRow(dialog, text, [](HostControl* list, long row) { return list->ActivateRow(row); });
+    if (hr != S_OK)
+        return hr;
     return WaitListed(dialog);
 }
 
+HRESULT FileDialogDriver::Select(HostDialog* dialog, const std::wstring& text) {
+    return OnRow(dialog, text, [](HostControl* list, long row) { return list->SelectRows({row}); });
+}
+
+HRESULT FileDialogDriver::Type(HostDialog* dialog, const std::wstring& text) {
+    return OnUi([&] { return dialog->Control(L"gd.ed.fileName")->Type(text); });
+}
+
 HRESULT FileDialogDriver::TypeAndOk(HostDialog* dialog, const std::wstring& text) {
-    return OnUi([&]() -> HRESULT {
-        RETURN_IF_FAILED(dialog->Control(L"gd.ed.fileName")->Type(text));
-        return dialog->Control(L"btn.ok")->Click();
-    });
+    RETURN_IF_FAILED(Type(dialog, text));
+    return OnUi([&] { return dialog->Control(L"btn.ok")->Click(); });
 }
 
 HRESULT FileDialogDriver::Cancel(HostDialog* dialog) {

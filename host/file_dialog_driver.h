@@ -24,10 +24,18 @@ public:
     // Double-clicks the row titled text (title and extension); S_FALSE
     // when no row is.
     HRESULT Activate(HostDialog* dialog, const std::wstring& text);
+    // Clicks the row titled text once; S_FALSE when no row is.
+    HRESULT Select(HostDialog* dialog, const std::wstring& text);
+    // Types text as the file name.
+    HRESULT Type(HostDialog* dialog, const std::wstring& text);
     HRESULT TypeAndOk(HostDialog* dialog, const std::wstring& text);
     HRESULT Cancel(HostDialog* dialog);
 
 private:
+    // Runs act on the list's row titled text (on the UI thread); S_FALSE
+    // when no row is.
+    HRESULT OnRow(HostDialog* dialog, const std::wstring& text,
+                  const std::function<HRESULT(HostControl*, long)>& act);
     HRESULT OnUi(const std::function<HRESULT()>& work) { return m_host.OnUi(work); }
 
     EmulatedHost& m_host;
