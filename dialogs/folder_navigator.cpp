@@ -97,7 +97,9 @@ HRESULT FolderNavigator::Refresh() {
     m_entries.clear();
     if (!m_folder) {
         m_is_running = false;
-        CallOnMainThread(m_host.Get(), [this] { return m_on_completed(S_FALSE); });
+        // A copy: the navigator may be destroyed inside the completion.
+        CallOnMainThread(m_host.Get(),
+                         [on_completed = m_on_completed] { return on_completed(S_FALSE); });
         return S_FALSE;
     }
     // The last worker cleared the flag as its last step: it is ending.
