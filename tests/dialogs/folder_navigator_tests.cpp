@@ -245,30 +245,43 @@ TEST_F(FolderNavigatorTest, AStopDuringALongListingEndsWithinAPageAndPostsNothin
 }
 
 TEST_F(FolderNavigatorTest, TheCompletionMayDestroyTheNavigator) {
-    auto navigated = std::async(std::launch::async, [&] {
-        return OnUi([&] {
-            m_navigator = std::make_unique<FolderNavigator>(
-                ComPtr<Lumo::ILumoInstance>(&Host()),
-                ComPtr<Lumo::IAfsFileSystem>(m_file_system.Get()), [this](HRESULT result) {
-                    m_results.push_back(result);
-                    ++m_completions;
-                    m_navigator.reset();
-                    return S_OK;
-                });
-            return m_navigator->Navigate(m_root.Get());
+    // After a listing on the worker, and at once without a folder.
+    for (const bool listed : {true, false}) {
+        SCOPED_TRACE(listed ? "listed" : "no folder");
+        m_results.clear();
+        m_completions = 0;
+        std::vector<bool> state_lived;
+        auto navigated = std::async(std::launch::async, [&] {
+            return OnUi([&] {
+                m_navigator = std::make_unique<FolderNavigator>(
+                    ComPtr<Lumo::ILumoInstance>(&Host()),
+                    ComPtr<Lumo::IAfsFileSystem>(m_file_system.Get()),
+                    [&, state = std::make_shared<int>()](HRESULT result) {
+                        std::weak_ptr<int> watch = state;
+                        m_results.push_back(result);
+                        m_navigator.reset();
+                        // The running completion's own captures are still there.
+                        state_lived.push_back(!watch.expired());
+                        ++m_completions;
+                        return S_OK;
+                    });
+                return listed ? m_navigator->Navigate(m_root.Get()) : m_navigator->Refresh();
+            });
         });
-    });
-    ASSERT_EQ(navigated.wait_for(std::chrono::milliseconds(kDialogDeadline)),
-              std::future_status::ready);
-    ASSERT_EQ(navigated.get(), S_OK);
-    ASSERT_TRUE(WaitUntil([&] { return m_completions == 1; }));
-    // The UI thread is free again and the destroyed navigator's worker ended.
-    auto later = std::async(std::launch::async, [&] { return OnUi([] { return S_OK; }); });
-    ASSERT_EQ(later.wait_for(std::chrono::milliseconds(kDialogDeadline)), std::future_status::ready)
-        << "the UI thread hangs in the destroyed navigator";
-    EXPECT_EQ(later.get(), S_OK);
-    EXPECT_EQ(m_results, std::vector<HRESULT>{S_OK});
-    EXPECT_FALSE(m_navigator);
+        ASSERT_EQ(navigated.wait_for(std::chrono::milliseconds(kDialogDeadline)),
+                  std::future_status::ready);
+        ASSERT_EQ(navigated.get(), listed ? S_OK : S_FALSE);
+        ASSERT_TRUE(WaitUntil([&] { return m_completions == 1; }));
+        // The UI thread is free again and the destroyed navigator's worker ended.
+        auto later = std::async(std::launch::async, [&] { return OnUi([] { return S_OK; }); });
+        ASSERT_EQ(later.wait_for(std::chrono::milliseconds(kDialogDeadline)),
+                  std::future_status::ready)
+            << "the UI thread hangs in the destroyed navigator";
+        EXPECT_EQ(later.get(), S_OK);
+        EXPECT_EQ(m_results, std::vector<HRESULT>{listed ? S_OK : S_FALSE});
+        EXPECT_EQ(state_lived, std::vector<bool>{true});
+        EXPECT_FALSE(m_navigator);
+    }
 }
 
 TEST_F(FolderNavigatorTest, AStopWhileTheWorkerWaitsForTheUiThreadEndsWithoutAHang) {
