@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace gd {
 
@@ -21,6 +22,8 @@ public:
     HRESULT Wait(ComPtr<HostDialog>* dialog);
     // Until the list is filled again (or the dialog ended).
     HRESULT WaitListed(HostDialog* dialog);
+    // Every row's text: its title and extension ("Projects", "Welcome.pdf").
+    HRESULT Rows(HostDialog* dialog, std::vector<std::wstring>* rows);
     // Double-clicks the row titled text (title and extension); S_FALSE
     // when no row is.
     HRESULT Activate(HostDialog* dialog, const std::wstring& text);
