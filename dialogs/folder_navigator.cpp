@@ -90,6 +90,9 @@ HRESULT FolderNavigator::Navigate(Lumo::IAfsName* folder_or_file_item) {
 }
 
 HRESULT FolderNavigator::Refresh() {
+    // Inside the completion, also after a Stop there, the worker still waits
+    // for it to return: no other may start.
+    RETURN_HR_IF(E_FAIL, m_in_completion);
     if (m_is_running.exchange(true)) {
         TraceReturn("!m_is_running.exchange(true)", E_FAIL);
         return E_FAIL;

@@ -284,6 +284,27 @@ TEST_F(FolderNavigatorTest, TheCompletionMayDestroyTheNavigator) {
     }
 }
 
+TEST_F(FolderNavigatorTest, NoNavigationStartsInsideTheCompletionEvenAfterAStop) {
+    HRESULT inside = S_OK;
+    ASSERT_EQ(OnUi([&] {
+                  m_navigator = std::make_unique<FolderNavigator>(
+                      ComPtr<Lumo::ILumoInstance>(&Host()),
+                      ComPtr<Lumo::IAfsFileSystem>(m_file_system.Get()), [&](HRESULT) {
+                          m_navigator->Stop();
+                          inside = m_navigator->Navigate(m_root.Get());
+                          ++m_completions;
+                          return S_OK;
+                      });
+                  return m_navigator->Navigate(m_root.Get());
+              }),
+              S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return m_completions == 1; }));
+    EXPECT_EQ(inside, E_FAIL);
+    // Once the completion returned, navigating works again.
+    EXPECT_EQ(Navigate(m_root.Get()), S_OK);
+    EXPECT_TRUE(WaitUntil([&] { return m_completions == 2; }));
+}
+
 TEST_F(FolderNavigatorTest, AStopWhileTheWorkerWaitsForTheUiThreadEndsWithoutAHang) {
     ASSERT_EQ(NavigateAndWait(m_root.Get()), S_OK);
     ComPtr<Lumo::IAfsName> empty = Entry(L"Empty folder");
