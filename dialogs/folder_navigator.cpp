@@ -52,10 +52,17 @@ FolderNavigator::FolderNavigator(ComPtr<Lumo::ILumoInstance> host,
                                  ComPtr<Lumo::IAfsFileSystem> file_system, Completion on_completed)
     : m_host(std::move(host)), m_file_system(std::move(file_system)),
       m_on_completed(std::move(on_completed)),
-      m_worker_done(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+      m_worker_done(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
+      m_destroyed(std::make_shared<std::atomic<bool>>(false)) {}
 
 FolderNavigator::~FolderNavigator() {
     Stop();
+    if (m_in_completion && m_worker.joinable()) {
+        // The worker waits for this completion to return: it cannot be
+        // joined here, and it ends without touching this object.
+        *m_destroyed = true;
+        m_worker.detach();
+    }
     WaitForWorker();
     if (m_worker_done != nullptr)
         CloseHandle(m_worker_done);
@@ -83,6 +90,9 @@ HRESULT FolderNavigator::Navigate(Lumo::IAfsName* folder_or_file_item) {
 }
 
 HRESULT FolderNavigator::Refresh() {
+    // Inside the completion, also after a Stop there, the worker still waits
+    // for it to return: no other may start.
+    RETURN_HR_IF(E_FAIL, m_in_completion);
     if (m_is_running.exchange(true)) {
         TraceReturn("!m_is_running.exchange(true)", E_FAIL);
         return E_FAIL;
@@ -90,7 +100,9 @@ HRESULT FolderNavigator::Refresh() {
     m_entries.clear();
     if (!m_folder) {
         m_is_running = false;
-        CallOnMainThread(m_host.Get(), [this] { return m_on_completed(S_FALSE); });
+        // A copy: the navigator may be destroyed inside the completion.
+        CallOnMainThread(m_host.Get(),
+                         [on_completed = m_on_completed] { return on_completed(S_FALSE); });
         return S_FALSE;
     }
     // The last worker cleared the flag as its last step: it is ending.
@@ -98,10 +110,10 @@ HRESULT FolderNavigator::Refresh() {
     return RunGuarded([&]() -> HRESULT {
         ResetEvent(m_worker_done);
         try {
-            m_worker = std::async(std::launch::async, [this] {
+            m_worker = std::thread([this, destroyed = m_destroyed] {
                 HRESULT result = RunGuarded([this] { return Enumerate(); });
-                Complete(result);
-                SetEvent(m_worker_done);
+                if (Complete(result, destroyed))
+                    SetEvent(m_worker_done);
             });
         } catch (...) {
             SetEvent(m_worker_done);
@@ -113,19 +125,19 @@ HRESULT FolderNavigator::Refresh() {
 }
 
 void FolderNavigator::Stop() {
-    if (!m_is_running.exchange(false) || !m_worker.valid())
+    if (!m_is_running.exchange(false) || !m_worker.joinable())
         return;
     // Inside the completion the worker waits for this very call to return.
     if (m_in_completion)
         return;
     WaitLettingMessagesRun(m_worker_done);
-    m_worker.get();
+    m_worker.join();
 }
 
 void FolderNavigator::WaitForWorker() {
-    if (m_in_completion || !m_worker.valid())
+    if (m_in_completion || !m_worker.joinable())
         return;
-    m_worker.get();
+    m_worker.join();
 }
 
 HRESULT FolderNavigator::Enumerate() {
@@ -158,19 +170,27 @@ HRESULT FolderNavigator::Enumerate() {
     return S_OK;
 }
 
-void FolderNavigator::Complete(HRESULT result) {
+bool FolderNavigator::Complete(HRESULT result,
+                               const std::shared_ptr<std::atomic<bool>>& destroyed) {
     if (m_is_running) {
+        // Kept here: the navigator may be destroyed inside the completion.
+        ComPtr<Lumo::ILumoInstance> host = m_host;
         // A stop that came while this call waited for the UI thread drops it.
-        CallOnMainThread(m_host.Get(), [this, result]() -> HRESULT {
+        CallOnMainThread(host.Get(), [this, result, destroyed]() -> HRESULT {
             if (!m_is_running)
                 return GD_E_CANCELLED;
+            Completion on_completed = m_on_completed;
             m_in_completion = true;
-            HRESULT hr = RunGuarded([&] { return m_on_completed(result); });
-            m_in_completion = false;
+            HRESULT hr = RunGuarded([&] { return on_completed(result); });
+            if (!*destroyed)
+                m_in_completion = false;
             return hr;
         });
+        if (*destroyed)
+            return false;
     }
     m_is_running = false;
+    return true;
 }
 
 } // namespace gd

@@ -10,8 +10,9 @@
 
 #include <atomic>
 #include <functional>
-#include <future>
 #include <map>
+#include <memory>
+#include <thread>
 
 namespace gd {
 
@@ -50,7 +51,9 @@ public:
 
     FolderNavigator(ComPtr<Lumo::ILumoInstance> host, ComPtr<Lumo::IAfsFileSystem> file_system,
                     Completion on_completed);
-    // Stops a running enumeration first.
+    // Stops a running enumeration first. Inside the completion (a dialog
+    // closing from it) the worker is left to end on its own: it waits for
+    // the completion to return and touches nothing of the navigator after.
     ~FolderNavigator();
     FolderNavigator(const FolderNavigator&) = delete;
     FolderNavigator& operator=(const FolderNavigator&) = delete;
@@ -75,8 +78,9 @@ public:
 private:
     // The worker's listing of m_folder into m_entries.
     HRESULT Enumerate();
-    // Hands result to the completion on the UI thread unless stopped.
-    void Complete(HRESULT result);
+    // Hands result to the completion on the UI thread unless stopped. False
+    // when the navigator was destroyed inside the completion.
+    bool Complete(HRESULT result, const std::shared_ptr<std::atomic<bool>>& destroyed);
     void WaitForWorker();
 
     ComPtr<Lumo::ILumoInstance> m_host;
@@ -84,12 +88,15 @@ private:
     ComPtr<Lumo::IAfsName> m_folder;
     Completion m_on_completed;
     Entries m_entries;
-    std::future<void> m_worker;
+    std::thread m_worker;
     std::atomic<bool> m_is_running{false};
     // Set by the worker as its last step.
     HANDLE m_worker_done = nullptr;
     // The completion runs (UI thread only).
     bool m_in_completion = false;
+    // Shared with the worker, which outlives a navigator destroyed inside
+    // the completion.
+    std::shared_ptr<std::atomic<bool>> m_destroyed;
 };
 
 } // namespace gd

@@ -34,35 +34,46 @@ FolderEnumerator::FolderEnumerator(std::shared_ptr<DriveAccount> account,
                                    std::shared_ptr<DriveFile> folder)
     : m_account(std::move(account)), m_folder(std::move(folder)) {}
 
-HRESULT FolderEnumerator::Fetch() {
+HRESULT FolderEnumerator::Start() {
     return RunGuarded([&]() -> HRESULT {
+        m_pages = std::make_unique<ListingPages>(m_folder.get());
         m_listing = std::make_shared<DriveListing>();
         m_cursor = 0;
-        HRESULT hr = RunWithRetry(*m_account, [&](const std::wstring& token) {
-            // A failed attempt's entries must not add to the next attempt's.
-            m_listing->files.clear();
-            return ListChildren(token, *m_listing, m_folder.get());
-        });
-        if (FAILED(hr))
-            m_listing->files.clear(); // later calls report the end
-        return hr;
+        return FetchPage();
     });
+}
+
+HRESULT FolderEnumerator::FetchPage() {
+    // Entries handed out already are not kept: memory stays at one page.
+    m_listing->files.clear();
+    m_cursor = 0;
+    HRESULT hr = RunGuarded([&] {
+        return RunWithRetry(*m_account, [&](const std::wstring& token) {
+            return m_pages->FetchPage(token, *m_listing);
+        });
+    });
+    if (FAILED(hr))
+        m_pages.reset(); // later calls report the end
+    return hr;
 }
 
 HRESULT FolderEnumerator::Next(std::shared_ptr<DriveFile>& entry) {
     entry.reset();
     RETURN_HR_IF(GD_E_MISSING, !m_account);
     if (!m_listing)
-        RETURN_IF_FAILED(Fetch());
-    if (m_cursor >= m_listing->files.size())
-        return S_FALSE;
+        RETURN_IF_FAILED(Start());
+    while (m_cursor >= m_listing->files.size()) {
+        if (!m_pages || m_pages->Done())
+            return S_FALSE;
+        RETURN_IF_FAILED(FetchPage());
+    }
     entry = m_listing->files[m_cursor++];
     return S_OK;
 }
 
 HRESULT FolderEnumerator::Reset() {
     RETURN_HR_IF(GD_E_MISSING, !m_account);
-    return Fetch();
+    return Start();
 }
 
 } // namespace gd

@@ -5,6 +5,7 @@
 #include "driveapi/download.h"
 #include "driveapi/drive_account.h"
 #include "driveapi/drive_item.h"
+#include "driveapi/files.h"
 #include "driveapi/upload.h"
 
 #include <windows.h>
@@ -25,22 +26,27 @@ HRESULT OpenAccountReader(const std::shared_ptr<DriveAccount>& account,
 HRESULT OpenAccountUpload(const std::shared_ptr<DriveAccount>& account, const DriveFile* file,
                           std::int64_t size, std::unique_ptr<DriveUploadWriter>& writer);
 
-// The children of a folder (null: the root of the drive), fetched whole on
-// the first Next and handed out in the service's order.
+// The children of a folder (null: the root of the drive), handed out in the
+// service's order. The first Next asks for the first page; each further page
+// is asked for only when the entries of the one before are all handed out,
+// so a caller that stops taking entries stops the listing.
 class FolderEnumerator {
 public:
     FolderEnumerator(std::shared_ptr<DriveAccount> account, std::shared_ptr<DriveFile> folder);
 
     // S_OK with the next entry; S_FALSE past the end and after a failed fetch.
     HRESULT Next(std::shared_ptr<DriveFile>& entry);
-    // Fetches the listing again at once and starts over.
+    // Asks for the first page again at once and starts over.
     HRESULT Reset();
 
 private:
-    HRESULT Fetch();
+    HRESULT Start();
+    // Replaces the current page's entries by the next page's.
+    HRESULT FetchPage();
 
     std::shared_ptr<DriveAccount> m_account;
     std::shared_ptr<DriveFile> m_folder;
+    std::unique_ptr<ListingPages> m_pages;
     std::shared_ptr<DriveListing> m_listing;
     size_t m_cursor = 0;
 };

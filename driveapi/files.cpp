@@ -6,8 +6,6 @@
 #include "errors/check.h"
 #include "http/one_shot.h"
 
-#include <set>
-
 namespace gd {
 
 namespace {
@@ -66,26 +64,36 @@ HRESULT GetFile(const std::wstring& token, const std::wstring& fileId,
     });
 }
 
-HRESULT ListChildren(const std::wstring& token, DriveListing& listing, const DriveFile* folder) {
-    if (folder)
-        RETURN_IF_FAILED(CheckFileId(folder->id));
+ListingPages::ListingPages(const DriveFile* folder)
+    : m_folder_check(folder ? CheckFileId(folder->id) : S_OK),
+      m_path(FirstListingPath(folder)), m_followed{m_path} {}
+
+HRESULT ListingPages::FetchPage(const std::wstring& token, DriveListing& listing) {
+    RETURN_IF_FAILED(m_folder_check);
+    RETURN_HR_IF(GD_E_UNEXPECTED, Done());
     return RunGuarded([&]() -> HRESULT {
-        std::wstring headers = BearerHeaderLine(token);
-        std::wstring path = FirstListingPath(folder);
+        rapidjson::Document page;
+        RETURN_IF_FAILED(GetJson(m_path, BearerHeaderLine(token), page, DRIVE_E_PARSE_ERROR));
+        auto next = page.FindMember("nextLink");
+        std::wstring path = next != page.MemberEnd() && next->value.IsString()
+                                ? PathOfUrl(FromUtf8Value(next->value))
+                                : std::wstring();
+        // Past here the page ends the listing unless it is read whole.
+        m_path.clear();
         // A server that names a page again would make the listing loop.
-        std::set<std::wstring> followed{path};
-        while (!path.empty()) {
-            rapidjson::Document page;
-            RETURN_IF_FAILED(GetJson(path, headers, page, DRIVE_E_PARSE_ERROR));
-            auto next = page.FindMember("nextLink");
-            path = next != page.MemberEnd() && next->value.IsString()
-                       ? PathOfUrl(FromUtf8Value(next->value))
-                       : std::wstring();
-            RETURN_HR_IF(GD_E_UNEXPECTED, !path.empty() && !followed.insert(path).second);
-            auto items = page.FindMember("items");
-            RETURN_HR_IF(DRIVE_E_PARSE_ERROR, items == page.MemberEnd() || !items->value.IsArray());
-            RETURN_IF_FAILED(AppendItems(items->value, listing));
-        }
+        RETURN_HR_IF(GD_E_UNEXPECTED, !path.empty() && !m_followed.insert(path).second);
+        auto items = page.FindMember("items");
+        RETURN_HR_IF(DRIVE_E_PARSE_ERROR, items == page.MemberEnd() || !items->value.IsArray());
+        m_path = std::move(path);
+        return AppendItems(items->value, listing);
+    });
+}
+
+HRESULT ListChildren(const std::wstring& token, DriveListing& listing, const DriveFile* folder) {
+    return RunGuarded([&]() -> HRESULT {
+        ListingPages pages(folder);
+        while (!pages.Done())
+            RETURN_IF_FAILED(pages.FetchPage(token, listing));
         return S_OK;
     });
 }

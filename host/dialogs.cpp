@@ -7,6 +7,7 @@
 
 #include "errors/check.h"
 #include "host/module_code.h"
+#include "host/uix_host.h"
 #include "host/ui_thread.h"
 #include "host/xml_reader.h"
 
@@ -14,6 +15,7 @@ namespace gd {
 namespace {
 
 constexpr const wchar_t* kDialogClass = L"LumoHostDialog";
+constexpr const wchar_t* kListClass = L"LumoHostList";
 
 class HostEvent : public ComObject<Lumo::IUixEvent> {
 public:
@@ -146,6 +148,8 @@ const wchar_t* WindowClassOf(ControlKind kind) {
         return L"BUTTON";
     case ControlKind::Edit:
         return L"EDIT";
+    case ControlKind::List:
+        return kListClass;
     default:
         return L"STATIC";
     }
@@ -157,7 +161,39 @@ HRESULT CreateWindowOf(const wchar_t* window_class, const std::wstring& text, DW
                               rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
     RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), *window == nullptr);
+    SendMessageW(*window, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                 FALSE);
     return S_OK;
+}
+
+// A list on a screen draws what its callback gives, as the editor's does.
+LRESULT CALLBACK ListWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* list = reinterpret_cast<HostControl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message != WM_PAINT || list == nullptr)
+        return DefWindowProcW(window, message, wparam, lparam);
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    list->Paint(dc);
+    EndPaint(window, &paint);
+    return 0;
+}
+
+// A host image's pixels (premultiplied BGRA, opaque here) at left, top.
+void DrawImage(HDC dc, Lumo::IUixImage* image, int left, int top) {
+    const auto* pixels = static_cast<const HostImage*>(image);
+    if (pixels->m_pixels.empty())
+        return;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = static_cast<LONG>(pixels->m_width);
+    info.bmiHeader.biHeight = -static_cast<LONG>(pixels->m_height);
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    StretchDIBits(dc, left, top, static_cast<int>(pixels->m_width),
+                  static_cast<int>(pixels->m_height), 0, 0, static_cast<int>(pixels->m_width),
+                  static_cast<int>(pixels->m_height), pixels->m_pixels.data(), &info,
+                  DIB_RGB_COLORS, SRCCOPY);
 }
 
 } // namespace
@@ -253,8 +289,10 @@ HRESULT HostControl::EndModal(long) {
 HRESULT HostControl::Destroy() {
     RETURN_IF_FAILED(CheckThread(m_thread));
     ComPtr<HostControl> alive(this);
-    if (m_window != nullptr)
+    if (m_window != nullptr) {
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
+    }
     m_window = nullptr;
     ComPtr<Lumo::IUixListCallback> callback = std::move(m_callback);
     if (ComPtr<HostEventSource> source = std::move(m_notify_source))
@@ -353,6 +391,7 @@ HRESULT HostControl::InsertColumn(long index, long width, LPCWSTR text, LPCWSTR 
     RETURN_HR_IF(E_INVALIDARG, index < -1 || index > static_cast<long>(m_columns.size()));
     ListColumn column{text != nullptr ? text : L"", hint != nullptr ? hint : L"", width, 0};
     m_columns.insert(index == -1 ? m_columns.end() : m_columns.begin() + index, column);
+    Repaint();
     return S_OK;
 }
 
@@ -369,6 +408,7 @@ HRESULT HostControl::SetColumn(long index, DWORD mask, LPCWSTR text, LPCWSTR hin
         column.width = width;
     if ((mask & Lumo::UIX_ListColumnMask_Style) != 0)
         column.style = (column.style & ~style_clear) | style_set;
+    Repaint();
     return S_OK;
 }
 
@@ -387,6 +427,7 @@ HRESULT HostControl::InsertItem(long index, Lumo::PARAM_T param, DWORD) {
     m_rows.insert(index == -1 ? m_rows.end() : m_rows.begin() + index, param);
     ++m_row_count;
     m_selected_rows.clear();
+    Repaint();
     return S_OK;
 }
 
@@ -395,6 +436,7 @@ HRESULT HostControl::RemoveAllItems() {
     m_rows.clear();
     m_row_count = 0;
     m_selected_rows.clear();
+    Repaint();
     return S_OK;
 }
 
@@ -404,6 +446,7 @@ HRESULT HostControl::put_ItemCount(long count) {
     m_row_count = count;
     m_rows.resize(count);
     m_selected_rows.clear();
+    Repaint();
     return S_OK;
 }
 
@@ -420,6 +463,7 @@ HRESULT HostControl::RedrawItems(long first, long count) {
             CellImage(row, column, &image, &opacity, &size);
         }
     }
+    Repaint();
     return S_OK;
 }
 
@@ -496,6 +540,7 @@ HRESULT HostControl::SelectRows(const std::vector<long>& rows) {
     RETURN_HR_IF(E_INVALIDARG, rows.size() > 1 && (m_style & Lumo::UIX_ListStyle_MultiSelect) == 0);
     m_selected_rows = rows;
     std::sort(m_selected_rows.begin(), m_selected_rows.end());
+    Repaint();
     return Notify(Lumo::UIX_Notify_SelChanged);
 }
 
@@ -559,6 +604,59 @@ HRESULT HostControl::CellImage(long row, long column, ComPtr<Lumo::IUixImage>* i
     return S_OK;
 }
 
+void HostControl::Repaint() {
+    if (m_kind == ControlKind::List && m_window != nullptr)
+        InvalidateRect(m_window, nullptr, TRUE);
+}
+
+void HostControl::Paint(HDC dc) const {
+    constexpr int kRowHeight = 20;
+    RECT client{};
+    GetClientRect(m_window, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
+    HGDIOBJ font = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    const UINT text_flags = DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX;
+    int left = 0;
+    for (const ListColumn& column : m_columns) {
+        RECT cell{left, 0, left + column.width, kRowHeight};
+        FillRect(dc, &cell, GetSysColorBrush(COLOR_BTNFACE));
+        DrawEdge(dc, &cell, BDR_RAISEDINNER, BF_RECT);
+        InflateRect(&cell, -4, 0);
+        std::wstring text = m_dialog != nullptr ? m_dialog->Resolve(column.text) : column.text;
+        DrawTextW(dc, text.c_str(), -1, &cell, text_flags);
+        left += column.width;
+    }
+    for (long row = 0; row < m_row_count && (row + 1) * kRowHeight < client.bottom; ++row) {
+        const int top = (row + 1) * kRowHeight;
+        const bool selected =
+            std::binary_search(m_selected_rows.begin(), m_selected_rows.end(), row);
+        if (selected) {
+            RECT line{0, top, client.right, top + kRowHeight};
+            FillRect(dc, &line, GetSysColorBrush(COLOR_HIGHLIGHT));
+        }
+        SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+        left = 0;
+        for (long column = 0; column < static_cast<long>(m_columns.size()); ++column) {
+            RECT cell{left + 4, top, left + m_columns[column].width - 4, top + kRowHeight};
+            left += m_columns[column].width;
+            ComPtr<Lumo::IUixImage> image;
+            double opacity = 0;
+            SIZE size{};
+            if (CellImage(row, column, &image, &opacity, &size) == S_OK) {
+                DrawImage(dc, image.Get(), cell.left, top + (kRowHeight - 16) / 2);
+                cell.left += 20;
+            }
+            std::wstring text;
+            DWORD flags = 0;
+            if (SUCCEEDED(CellText(row, column, &text, &flags)))
+                DrawTextW(dc, text.c_str(), -1, &cell,
+                          text_flags | (flags & (DT_CENTER | DT_RIGHT)));
+        }
+    }
+    SelectObject(dc, font);
+}
+
 bool HostControl::IsShown() const {
     return (GetWindowLongW(m_window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
@@ -606,6 +704,7 @@ HRESULT HostDialog::Create(const Lumo::UIX_CreateParams& params,
     Layout layout;
     RETURN_IF_FAILED(ParseLayout(params.layout, params.layout_size, params.id, &layout));
     RegisterWindowClass(kDialogClass, WindowProc);
+    RegisterWindowClass(kListClass, ListWindowProc);
     HWND window = nullptr;
     // Hidden: tests drive the dialog without a screen.
     const DWORD style = params.style & ~WS_VISIBLE;
@@ -650,6 +749,8 @@ HRESULT HostDialog::AddControl(ControlKind kind, const std::wstring& name, long 
         DestroyWindow(window);
         return E_OUTOFMEMORY;
     }
+    if (kind == ControlKind::List)
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control->Get()));
     (*control)->m_parent = parent;
     (*control)->m_rect = rect;
     (*control)->AddRef();

@@ -172,6 +172,8 @@ public:
     const RECT& PlacedRect() const { return m_rect; }
     // Whether its list callback or a notify handler is code of the module.
     bool Holds(HMODULE module) const;
+    // A list's header and the rows that fit, for a dialog on a screen.
+    void Paint(HDC dc) const;
 
     const ControlKind m_kind;
     const std::wstring m_name;
@@ -180,6 +182,8 @@ public:
 private:
     friend class HostDialog;
     HRESULT Notify(long kind);
+    // A list on a screen draws itself again.
+    void Repaint();
     // A combo's selection, without telling anyone.
     HRESULT Select(long index);
     bool Answers(REFIID iid) const;
@@ -233,6 +237,8 @@ public:
     HRESULT Close();
     // A control by its layout id; null when none.
     HostControl* Control(const std::wstring& name) const;
+    // A text with its "$$$." string ids resolved.
+    std::wstring Resolve(const std::wstring& text) const { return m_strings->Resolve(text); }
     // A control of the kind, made by CreateObj with this dialog (or, given,
     // one of its controls) as parent; rect is in the parent's client area.
     HRESULT AddControl(ControlKind kind, const std::wstring& name, long id, const RECT& rect,

@@ -170,6 +170,46 @@ HRESULT SaveThroughCommand(EmulatedHost& host, const std::wstring& local,
     return S_OK;
 }
 
+HRESULT ShowThroughCommand(EmulatedHost& host, bool save) {
+    // The Save command needs a document to save; nothing is saved.
+    if (save)
+        host.SetActiveDocument({'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n'});
+    std::future<HRESULT> run = StartCommand(host, save ? L"gd.cmd.save" : L"gd.cmd.open");
+    FileDialogDriver driver(host, kDeadline);
+    ComPtr<HostDialog> dialog;
+    HRESULT hr = driver.Wait(&dialog);
+    if (SUCCEEDED(hr) && Follow(driver, dialog.Get(), {}) != S_OK)
+        hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    // What a user would have chosen: a file to open, a new name to save under.
+    if (SUCCEEDED(hr))
+        hr = save ? driver.Type(dialog.Get(), L"Notes.pdf")
+                  : driver.Select(dialog.Get(), L"Welcome.pdf");
+    RECT shown{};
+    if (SUCCEEDED(hr)) {
+        hr = host.OnUi([&]() -> HRESULT {
+            HWND window = nullptr;
+            RETURN_IF_FAILED(dialog->get_Window(&window));
+            ShowWindow(window, SW_SHOWNORMAL);
+            UpdateWindow(window);
+            RETURN_HR_IF(HRESULT_FROM_WIN32(GetLastError()), !GetWindowRect(window, &shown));
+            return S_OK;
+        });
+    }
+    if (SUCCEEDED(hr)) {
+        wprintf(L"shown %ld %ld %ld %ld\n", shown.left, shown.top, shown.right, shown.bottom);
+        fflush(stdout);
+        wchar_t line[16];
+        fgetws(line, 16, stdin);
+    }
+    if (dialog)
+        LOG_IF_FAILED(driver.Cancel(dialog.Get()));
+    HRESULT finished = Finish(run, host);
+    RETURN_IF_FAILED(hr);
+    // A cancelled dialog is how this ends.
+    RETURN_HR_IF(finished, FAILED(finished) && HRESULT_CODE(finished) != ERROR_CANCELLED);
+    return S_OK;
+}
+
 HRESULT DemoThroughCommands(LoadedPlugin& plugin, EmulatedHost& host) {
     auto started = std::chrono::steady_clock::now();
     PrintStep(started, L"loaded " + std::wstring(L"the plug-in; the editor's menus read:"));

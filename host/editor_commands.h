@@ -21,6 +21,11 @@ HRESULT OpenThroughCommand(EmulatedHost& host, const std::wstring& local, const 
 // Makes local the active document, runs the Save command, goes to path's
 // folder and types its file name (a replacement is confirmed).
 HRESULT SaveThroughCommand(EmulatedHost& host, const std::wstring& local, const std::wstring& path);
+// Runs the Open command (or the Save command, save true) and puts its
+// dialog on the screen once My Drive's top folder is listed; prints
+// "shown LEFT TOP RIGHT BOTTOM" (the dialog's screen rectangle), waits for a
+// line on standard input (a picture taken meanwhile), then cancels.
+HRESULT ShowThroughCommand(EmulatedHost& host, bool save);
 // The whole road: the menu entries, a sign-in, an open two folders down, a
 // save under a new name in My Drive and the listing that shows it, each step
 // with its time.

@@ -8,6 +8,16 @@ namespace {
 constexpr wchar_t kDialogLayout[] = L"DlgOpenFile";
 constexpr wchar_t kList[] = L"gd.lst.Test";
 
+// A row's title and extension, as the user reads them.
+HRESULT RowText(HostControl* list, long row, std::wstring* text) {
+    std::wstring extension;
+    RETURN_IF_FAILED(list->CellText(row, 0, text));
+    RETURN_IF_FAILED(list->CellText(row, 1, &extension));
+    if (!extension.empty())
+        *text += L"." + extension;
+    return S_OK;
+}
+
 } // namespace
 
 HRESULT FileDialogDriver::Wait(ComPtr<HostDialog>* dialog) {
@@ -32,32 +42,58 @@ HRESULT FileDialogDriver::WaitListed(HostDialog* dialog) {
     }
 }
 
-HRESULT FileDialogDriver::Activate(HostDialog* dialog, const std::wstring& text) {
+HRESULT FileDialogDriver::OnRow(HostDialog* dialog, const std::wstring& text,
+                                const std::function<HRESULT(HostControl*, long)>& act) {
     bool found = false;
     RETURN_IF_FAILED(OnUi([&]() -> HRESULT {
         HostControl* list = dialog->Control(kList);
         RETURN_HR_IF(E_UNEXPECTED, list == nullptr);
         for (long row = 0; row < list->RowCount(); ++row) {
-            std::wstring title, extension;
-            RETURN_IF_FAILED(list->CellText(row, 0, &title));
-            RETURN_IF_FAILED(list->CellText(row, 1, &extension));
-            if ((extension.empty() ? title : title + L"." + extension) == text) {
+            std::wstring row_text;
+            RETURN_IF_FAILED(RowText(list, row, &row_text));
+            if (row_text == text) {
                 found = true;
-                return list->ActivateRow(row);
+                return act(list, row);
             }
         }
         return S_OK;
     }));
-    if (!found)
-        return S_FALSE;
+    return found ? S_OK : S_FALSE;
+}
+
+HRESULT FileDialogDriver::Rows(HostDialog* dialog, std::vector<std::wstring>* rows) {
+    rows->clear();
+    return OnUi([&]() -> HRESULT {
+        HostControl* list = dialog->Control(kList);
+        RETURN_HR_IF(E_UNEXPECTED, list == nullptr);
+        for (long row = 0; row < list->RowCount(); ++row) {
+            std::wstring text;
+            RETURN_IF_FAILED(RowText(list, row, &text));
+            rows->push_back(std::move(text));
+        }
+        return S_OK;
+    });
+}
+
+HRESULT FileDialogDriver::Activate(HostDialog* dialog, const std::wstring& text) {
+    HRESULT hr =
+        OnRow(dialog, text, [](HostControl* list, long row) { return list->ActivateRow(row); });
+    if (hr != S_OK)
+        return hr;
     return WaitListed(dialog);
 }
 
+HRESULT FileDialogDriver::Select(HostDialog* dialog, const std::wstring& text) {
+    return OnRow(dialog, text, [](HostControl* list, long row) { return list->SelectRows({row}); });
+}
+
+HRESULT FileDialogDriver::Type(HostDialog* dialog, const std::wstring& text) {
+    return OnUi([&] { return dialog->Control(L"gd.ed.fileName")->Type(text); });
+}
+
 HRESULT FileDialogDriver::TypeAndOk(HostDialog* dialog, const std::wstring& text) {
-    return OnUi([&]() -> HRESULT {
-        RETURN_IF_FAILED(dialog->Control(L"gd.ed.fileName")->Type(text));
-        return dialog->Control(L"btn.ok")->Click();
-    });
+    RETURN_IF_FAILED(Type(dialog, text));
+    return OnUi([&] { return dialog->Control(L"btn.ok")->Click(); });
 }
 
 HRESULT FileDialogDriver::Cancel(HostDialog* dialog) {

@@ -74,6 +74,7 @@ void PrintUsage() {
              L"  put LOCAL NAME [--overwrite]\n"
              L"  open LOCAL --pick PATH\n"
              L"  save LOCAL --as PATH\n"
+             L"  show open|save\n"
              L"  demo\n");
 }
 
@@ -133,10 +134,13 @@ bool ParseCommandArgs(const std::vector<std::wstring>& args, std::size_t at, Com
     const struct {
         const wchar_t* command;
         std::size_t operands;
-    } kCommands[] = {{L"info", 0}, {L"ls", 1},   {L"stat", 1}, {L"get", 2},
-                     {L"put", 2},  {L"open", 1}, {L"save", 1}, {L"demo", 0}};
+    } kCommands[] = {{L"info", 0}, {L"ls", 1},   {L"stat", 1}, {L"get", 2}, {L"put", 2},
+                     {L"open", 1}, {L"save", 1}, {L"show", 1}, {L"demo", 0}};
     bool needsPath = line->command == L"open" || line->command == L"save";
     if (needsPath && line->path.empty())
+        return false;
+    if (line->command == L"show" && line->operands.size() == 1 && line->operands[0] != L"open" &&
+        line->operands[0] != L"save")
         return false;
     for (const auto& entry : kCommands) {
         if (line->command == entry.command)
@@ -211,6 +215,8 @@ HRESULT RunCommand(const CommandLine& line, LoadedPlugin& plugin, EmulatedHost& 
         hr = OpenThroughCommand(host, line.operands[0], line.path);
     else if (line.command == L"save")
         hr = SaveThroughCommand(host, line.operands[0], line.path);
+    else if (line.command == L"show")
+        hr = ShowThroughCommand(host, line.operands[0] == L"save");
     else if (line.command == L"demo")
         hr = DemoThroughCommands(plugin, host);
     else

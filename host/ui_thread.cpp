@@ -67,6 +67,8 @@ void RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
     window_class.lpfnWndProc = procedure;
     window_class.hInstance = GetModuleHandleW(nullptr);
     window_class.lpszClassName = name;
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     RegisterClassExW(&window_class); // fails harmlessly when already registered
 }
 

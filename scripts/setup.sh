@@ -30,23 +30,27 @@ gd_wine_quiet() {
 # Starts the wineserver for the prefix inside the build folder, warms the
 # prefix and starts Wine's services, so that no test process starts them with
 # CTest's pipe. On exit gd_cleanup stops them and whatever else was started.
-gd_start_wine() {
-  local build
+# The prefix's graphics driver is null, or the one given (x11 puts windows on
+# $DISPLAY, in a prefix of its own).
+gd_start_wine() { # build-dir [graphics-driver]
+  local build graphics=${2:-null}
   build=$(cd "$1" && pwd)
-  export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  local prefix=$build/wineprefix
+  [ "$graphics" = null ] || prefix=$build/wineprefix-$graphics
+  export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
   trap gd_cleanup EXIT
   gd_wine_quiet wineserver -p
   gd_wine_quiet wineboot -i
-  if [ ! -f "$WINEPREFIX/.gd-null-graphics" ]; then
+  if [ ! -f "$WINEPREFIX/.gd-$graphics-graphics" ]; then
     # Without a display, top-level windows need the null graphics driver;
     # the wineserver rereads it on restart.
-    gd_wine_quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+    gd_wine_quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d "$graphics" /f
     gd_wine_quiet wineserver -k
     gd_wine_quiet wineserver -w
     gd_wine_quiet wineserver -p
     gd_wine_quiet wineboot -i
-    touch "$WINEPREFIX/.gd-null-graphics"
+    touch "$WINEPREFIX/.gd-$graphics-graphics"
   fi
   # ShellExecuteW of an http URL runs winebrowser, which starts the first
   # program of this list: the browser sign-in's tests get the scripted one.

@@ -1,7 +1,8 @@
 // Drivers the dialog tests share on top of the file system fixture: rows by
-// text and steps on the UI thread.
+// text, steps on the UI thread and the host's file dialog driver.
 #pragma once
 
+#include "host/file_dialog_driver.h"
 #include "tests/dialogs/drive_dialog_fixture.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,8 @@ protected:
     HRESULT Drive(HostDialog* dialog, std::function<HRESULT(HostDialog&)> step) {
         return Host().OnUi([&] { return step(*dialog); });
     }
+    // What a user does with the file dialog.
+    FileDialogDriver Driver() { return FileDialogDriver(Host(), kDialogDeadline); }
 };
 
 } // namespace gd::test

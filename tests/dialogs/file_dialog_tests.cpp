@@ -94,30 +94,13 @@ protected:
             m_chosen = chosen;
             return hr;
         });
-        ComPtr<HostDialog> dialog = Host().Uix().WaitForDialog(L"DlgOpenFile", kDeadline);
-        EXPECT_TRUE(dialog) << "no file dialog";
-        if (dialog)
-            WaitListed(dialog.Get());
+        ComPtr<HostDialog> dialog;
+        EXPECT_EQ(Driver().Wait(&dialog), S_OK) << "no file dialog listed";
         return dialog;
     }
     // Waits until the list is filled again after a navigation.
     void WaitListed(HostDialog* dialog) {
-        const ULONGLONG deadline = GetTickCount64() + kDeadline;
-        for (;;) {
-            bool listed = false;
-            Host().OnUi([&] {
-                listed = dialog->IsDestroyed() || !dialog->IsModal() ||
-                         dialog->Control(L"gd.lst.Test")->IsEnabled();
-                return S_OK;
-            });
-            if (listed)
-                return;
-            if (GetTickCount64() > deadline) {
-                ADD_FAILURE() << "the list was not filled";
-                return;
-            }
-            Sleep(10);
-        }
+        EXPECT_EQ(Driver().WaitListed(dialog), S_OK) << "the list was not filled";
     }
     HRESULT Result() {
         if (m_run.wait_for(std::chrono::milliseconds(kDeadline)) != std::future_status::ready)
@@ -154,34 +137,16 @@ protected:
     // Every row as title plus extension.
     std::vector<std::wstring> Rows(HostDialog* dialog) {
         std::vector<std::wstring> rows;
-        EXPECT_EQ(Drive(dialog,
-                        [&](HostDialog& d) -> HRESULT {
-                            HostControl* list = d.Control(L"gd.lst.Test");
-                            for (long row = 0; row < list->RowCount(); ++row) {
-                                std::wstring title, extension;
-                                RETURN_IF_FAILED(list->CellText(row, 0, &title));
-                                RETURN_IF_FAILED(list->CellText(row, 1, &extension));
-                                rows.push_back(extension.empty() ? title
-                                                                 : title + L"." + extension);
-                            }
-                            return S_OK;
-                        }),
-                  S_OK);
+        EXPECT_EQ(Driver().Rows(dialog, &rows), S_OK);
         return rows;
     }
-    void Activate(HostDialog* dialog, long row) {
-        ASSERT_EQ(Drive(dialog,
-                        [&](HostDialog& d) { return d.Control(L"gd.lst.Test")->ActivateRow(row); }),
-                  S_OK);
-        WaitListed(dialog);
+    // Double-clicks the row and waits for the listing it may start.
+    void Activate(HostDialog* dialog, const wchar_t* text) {
+        EXPECT_EQ(Driver().Activate(dialog, text), S_OK)
+            << "no row " << testing::PrintToString(std::wstring(text));
     }
     void TypeAndOk(HostDialog* dialog, const wchar_t* text) {
-        ASSERT_EQ(Drive(dialog,
-                        [&](HostDialog& d) -> HRESULT {
-                            RETURN_IF_FAILED(d.Control(L"gd.ed.fileName")->Type(text));
-                            return d.Control(L"btn.ok")->Click();
-                        }),
-                  S_OK);
+        ASSERT_EQ(Driver().TypeAndOk(dialog, text), S_OK);
     }
     std::wstring Text(HostDialog* dialog, const wchar_t* control) {
         std::wstring text;
@@ -242,14 +207,14 @@ TEST_F(FileDialogTest, OpensAFileTwoFoldersDownAndGoesUpWithTheParentRow) {
     std::vector<std::wstring> projects = Rows(dialog.Get());
     ASSERT_FALSE(projects.empty());
     EXPECT_EQ(projects[0], L"..");
-    Activate(dialog.Get(), RowOf(projects, L"2024"));
+    Activate(dialog.Get(), L"2024");
     std::vector<std::wstring> year = Rows(dialog.Get());
     ASSERT_FALSE(year.empty());
     EXPECT_EQ(year[0], L"..");
-    Activate(dialog.Get(), 0);
+    Activate(dialog.Get(), L"..");
     EXPECT_EQ(Rows(dialog.Get()), projects);
-    Activate(dialog.Get(), RowOf(projects, L"2024"));
-    Activate(dialog.Get(), RowOf(Rows(dialog.Get()), L"Budget 2024.pdf"));
+    Activate(dialog.Get(), L"2024");
+    Activate(dialog.Get(), L"Budget 2024.pdf");
 
     EXPECT_EQ(Result(), S_OK);
     EXPECT_EQ(ChosenTitles(), std::vector<std::wstring>{L"Budget 2024.pdf"});
@@ -322,7 +287,7 @@ TEST_F(FileDialogTest, SavesANewNameInAFolderAndInMyDrive) {
     m_chosen.Reset();
     dialog = Start(FileDialogMode::Save, kSaveDialogOptions);
     ASSERT_TRUE(dialog);
-    Activate(dialog.Get(), RowOf(Rows(dialog.Get()), L"Projects"));
+    Activate(dialog.Get(), L"Projects");
     TypeAndOk(dialog.Get(), L"notes.txt");
     EXPECT_EQ(Result(), S_OK);
     ASSERT_EQ(ChosenTitles(), std::vector<std::wstring>{L"notes.txt"});
@@ -424,7 +389,7 @@ TEST_F(FileDialogTest, ClosingDuringALongListingEndsAtOnceAndPostsNothing) {
 TEST_F(FileDialogTest, NewLoginAddsAnAccountAndTheSelectorSwitchesBetweenThem) {
     ComPtr<HostDialog> dialog = Start(FileDialogMode::Open, kOpenDialogOptions);
     ASSERT_TRUE(dialog);
-    Activate(dialog.Get(), RowOf(Rows(dialog.Get()), L"Projects"));
+    Activate(dialog.Get(), L"Projects");
     Host().SetBrowserScript({BrowserAction::Approve, kBob});
     ASSERT_EQ(Drive(dialog.Get(),
                     [](HostDialog& d) { return d.Control(L"btn.connectToAnother")->Click(); }),
@@ -458,7 +423,7 @@ TEST_F(FileDialogTest, NewLoginAddsAnAccountAndTheSelectorSwitchesBetweenThem) {
     EXPECT_EQ(selected, 0);
     ASSERT_EQ(accounts.size(), 2u);
 
-    Activate(dialog.Get(), RowOf(alice, L"Design notes.pdf"));
+    Activate(dialog.Get(), L"Design notes.pdf");
     EXPECT_EQ(Result(), S_OK);
     EXPECT_EQ(ChosenTitles(), std::vector<std::wstring>{L"Design notes.pdf"});
     EXPECT_TRUE(Host().Messages().empty());
@@ -476,7 +441,7 @@ TEST_F(FileDialogTest, ATypedNameTakesTheFirstOfEqualTitlesAsShown) {
         m_holder.SetFolder(nullptr);
         ComPtr<HostDialog> dialog = Start(FileDialogMode::Save, kSaveDialogOptions);
         ASSERT_TRUE(dialog);
-        Activate(dialog.Get(), RowOf(Rows(dialog.Get()), L"Twins"));
+        Activate(dialog.Get(), L"Twins");
         // Size ascending, then descending.
         for (long i = 0; i < clicks; ++i)
             ASSERT_EQ(

@@ -18,7 +18,9 @@ namespace {
 
 using test::kDialogDeadline;
 
+// A listing's first page; the pages after it are asked for without the "/".
 constexpr char kListingPath[] = "/drive/v2/files/?";
+constexpr char kPagePath[] = "/drive/v2/files";
 
 std::vector<std::wstring>* g_traces = nullptr;
 void KeepTrace(const std::wstring& text) {
@@ -37,10 +39,12 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeout = kDialogDeadlin
     return true;
 }
 
+// Listing pages asked for, first pages and pages after them.
 size_t ListingRequests() {
     std::vector<test::LoggedRequest> log = test::RequestLog();
     return static_cast<size_t>(std::count_if(log.begin(), log.end(), [](const auto& request) {
-        return request.path.rfind(kListingPath, 0) == 0;
+        return request.path.rfind(kListingPath, 0) == 0 ||
+               request.path.rfind("/drive/v2/files?", 0) == 0;
     }));
 }
 
@@ -222,23 +226,83 @@ TEST_F(FolderNavigatorTest, AFailedListingReachesTheCompletionNotTheCaller) {
 }
 
 TEST_F(FolderNavigatorTest, AStopDuringALongListingEndsWithinAPageAndPostsNothing) {
-    AddFolder("Ten thousand", 10000);
+    // Twelve pages of five, each answered slowly.
+    test::EmulatorControl(L"POST", L"/_emu/drive", R"({"page_cap": 5})");
+    AddFolder("Sixty", 60);
     ASSERT_EQ(NavigateAndWait(m_root.Get()), S_OK);
-    ComPtr<Lumo::IAfsName> bulk = Entry(L"Ten thousand");
-    // Ten pages of 1000, each answered slowly.
-    test::AddFault(std::string(R"({"path": ")") + kListingPath +
-                   R"(", "delay_ms": 400, "count": -1})");
+    ComPtr<Lumo::IAfsName> bulk = Entry(L"Sixty");
+    test::AddFault(std::string(R"({"path": ")") + kPagePath +
+                   R"(", "delay_ms": 300, "count": -1})");
     const size_t before = ListingRequests();
 
     ASSERT_EQ(Navigate(bulk.Get()), S_OK);
-    ASSERT_TRUE(WaitUntil([&] { return ListingRequests() > before; }));
+    // The first page is in and the second asked for.
+    ASSERT_TRUE(WaitUntil([&] { return ListingRequests() >= before + 2; }));
+    const size_t at_stop = ListingRequests();
     ASSERT_EQ(OnUi([&] { return m_navigator.reset(), S_OK; }), S_OK);
-    const size_t asked = ListingRequests() - before;
-    EXPECT_LE(asked, 2u);
-
-    Sleep(500);
+    EXPECT_LE(ListingRequests(), at_stop + 1);
     EXPECT_EQ(m_completions, 1);
-    EXPECT_EQ(ListingRequests() - before, asked);
+}
+
+TEST_F(FolderNavigatorTest, TheCompletionMayDestroyTheNavigator) {
+    // After a listing on the worker, and at once without a folder.
+    for (const bool listed : {true, false}) {
+        SCOPED_TRACE(listed ? "listed" : "no folder");
+        m_results.clear();
+        m_completions = 0;
+        std::vector<bool> state_lived;
+        auto navigated = std::async(std::launch::async, [&] {
+            return OnUi([&] {
+                m_navigator = std::make_unique<FolderNavigator>(
+                    ComPtr<Lumo::ILumoInstance>(&Host()),
+                    ComPtr<Lumo::IAfsFileSystem>(m_file_system.Get()),
+                    [&, state = std::make_shared<int>()](HRESULT result) {
+                        std::weak_ptr<int> watch = state;
+                        m_results.push_back(result);
+                        m_navigator.reset();
+                        // The running completion's own captures are still there.
+                        state_lived.push_back(!watch.expired());
+                        ++m_completions;
+                        return S_OK;
+                    });
+                return listed ? m_navigator->Navigate(m_root.Get()) : m_navigator->Refresh();
+            });
+        });
+        ASSERT_EQ(navigated.wait_for(std::chrono::milliseconds(kDialogDeadline)),
+                  std::future_status::ready);
+        ASSERT_EQ(navigated.get(), listed ? S_OK : S_FALSE);
+        ASSERT_TRUE(WaitUntil([&] { return m_completions == 1; }));
+        // The UI thread is free again and the destroyed navigator's worker ended.
+        auto later = std::async(std::launch::async, [&] { return OnUi([] { return S_OK; }); });
+        ASSERT_EQ(later.wait_for(std::chrono::milliseconds(kDialogDeadline)),
+                  std::future_status::ready)
+            << "the UI thread hangs in the destroyed navigator";
+        EXPECT_EQ(later.get(), S_OK);
+        EXPECT_EQ(m_results, std::vector<HRESULT>{listed ? S_OK : S_FALSE});
+        EXPECT_EQ(state_lived, std::vector<bool>{true});
+        EXPECT_FALSE(m_navigator);
+    }
+}
+
+TEST_F(FolderNavigatorTest, NoNavigationStartsInsideTheCompletionEvenAfterAStop) {
+    HRESULT inside = S_OK;
+    ASSERT_EQ(OnUi([&] {
+                  m_navigator = std::make_unique<FolderNavigator>(
+                      ComPtr<Lumo::ILumoInstance>(&Host()),
+                      ComPtr<Lumo::IAfsFileSystem>(m_file_system.Get()), [&](HRESULT) {
+                          m_navigator->Stop();
+                          inside = m_navigator->Navigate(m_root.Get());
+                          ++m_completions;
+                          return S_OK;
+                      });
+                  return m_navigator->Navigate(m_root.Get());
+              }),
+              S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return m_completions == 1; }));
+    EXPECT_EQ(inside, E_FAIL);
+    // Once the completion returned, navigating works again.
+    EXPECT_EQ(Navigate(m_root.Get()), S_OK);
+    EXPECT_TRUE(WaitUntil([&] { return m_completions == 2; }));
 }
 
 TEST_F(FolderNavigatorTest, AStopWhileTheWorkerWaitsForTheUiThreadEndsWithoutAHang) {

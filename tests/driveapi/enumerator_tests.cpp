@@ -39,6 +39,27 @@ TEST_F(AccountTest, EnumeratorListsOnceAcrossRetriedPages) {
     EXPECT_EQ(m_clock.sleeps.size(), 1u);
 }
 
+TEST_F(AccountTest, EnumeratorAsksForAPageOnlyOnceThePageBeforeIsHandedOut) {
+    EmulatorControl(L"POST", L"/_emu/drive", R"({"page_cap": 3})");
+    FolderEnumerator enumerator(
+        SignedIn(), std::make_shared<DriveFile>(DriveFile{SeedId("1alicePaging"), nullptr}));
+    auto pages = [] {
+        auto log = test::RequestLog();
+        return std::count_if(log.begin(), log.end(), [](const test::LoggedRequest& request) {
+            return request.path.rfind("/drive/v2/files", 0) == 0;
+        });
+    };
+    std::shared_ptr<DriveFile> entry;
+    // Seven entries in pages of three.
+    const std::vector<long> asked = {1, 1, 1, 2, 2, 2, 3};
+    for (long expected : asked) {
+        ASSERT_EQ(enumerator.Next(entry), S_OK);
+        EXPECT_EQ(pages(), expected) << ToUtf8(entry->item->title);
+    }
+    EXPECT_EQ(enumerator.Next(entry), S_FALSE);
+    EXPECT_EQ(pages(), 3);
+}
+
 TEST_F(AccountTest, EnumeratorResetFetchesAgain) {
     auto folder = std::make_shared<DriveFile>(DriveFile{SeedId("1aliceProjects"), nullptr});
     FolderEnumerator enumerator(SignedIn(), folder);

@@ -259,6 +259,19 @@ class LumoHostTest(unittest.TestCase):
         self.assertFails(lumo_host("open", windows_path(self.local("none.pdf")), "--pick",
                                    "Projects/Nothing.pdf"), 0x822204C7)
 
+    def test_show_puts_the_listed_dialog_on_the_screen_and_cancels_it(self):
+        before = len(files())
+        for mode in ("open", "save"):
+            with self.subTest(mode=mode):
+                run = lumo_host("show", mode)
+                self.assertOk(run)
+                shown = [line.split() for line in run.lines() if line.startswith("shown ")]
+                self.assertEqual(len(shown), 1, run.out)
+                left, top, right, bottom = (int(n) for n in shown[0][1:])
+                self.assertGreater(right - left, 600)
+                self.assertGreater(bottom - top, 400)
+        self.assertEqual(len(files()), before)
+
     def test_demo_walks_the_whole_road(self):
         run = lumo_host("demo")
         self.assertOk(run)
@@ -300,6 +313,7 @@ class LumoHostTest(unittest.TestCase):
             ("put", "a", "b", "--chunk", "5"), ("ls", "a", "--overwrite"),
             ("--consent", "maybe", "ls", "a"), ("--user",), ("--colour", "red", "info"),
             ("open", "a"), ("open", "a", "--as", "b"), ("save", "a"), ("demo", "a"),
+            ("show",), ("show", "browse"), ("show", "open", "save"),
         ]
         for args in cases:
             with self.subTest(args=args):
