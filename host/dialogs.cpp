@@ -300,9 +300,15 @@ HRESULT HostControl::Destroy() {
     return S_OK;
 }
 
+// An edit control tells its handlers of a change of its text, also of one
+// made by code, as a single-line edit does on WM_SETTEXT.
 HRESULT HostControl::put_Text(LPCWSTR text) {
     RETURN_IF_FAILED(CheckThread(m_thread));
-    SetWindowTextW(m_window, text != nullptr ? text : L"");
+    std::wstring changed = text != nullptr ? text : L"";
+    const bool notify = m_kind == ControlKind::Edit && m_dialog != nullptr && changed != Text();
+    SetWindowTextW(m_window, changed.c_str());
+    if (notify)
+        LOG_IF_FAILED(Notify(Lumo::UIX_Notify_TextChanged));
     return S_OK;
 }
 

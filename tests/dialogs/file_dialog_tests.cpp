@@ -489,6 +489,29 @@ TEST_F(FileDialogTest, TheSelectionFillsTheFileName) {
     EXPECT_EQ(ChosenTitles(), (std::vector<std::wstring>{first, second}));
 }
 
+// The name a selected file puts in the edit enables OK, as typing it would.
+TEST_F(FileDialogTest, ASelectedFileEnablesOk) {
+    ComPtr<HostDialog> dialog = Start(FileDialogMode::Open, kOpenDialogOptions);
+    ASSERT_TRUE(dialog);
+    const long welcome = RowOf(Rows(dialog.Get()), L"Welcome.pdf");
+    bool ok_before = true, ok_after = false;
+    ASSERT_EQ(Drive(dialog.Get(),
+                    [&](HostDialog& d) -> HRESULT {
+                        ok_before = d.Control(L"btn.ok")->IsEnabled();
+                        RETURN_IF_FAILED(d.Control(L"gd.lst.Test")->SelectRows({welcome}));
+                        ok_after = d.Control(L"btn.ok")->IsEnabled();
+                        return S_OK;
+                    }),
+              S_OK);
+    EXPECT_FALSE(ok_before);
+    EXPECT_TRUE(ok_after);
+    EXPECT_EQ(Text(dialog.Get(), L"gd.ed.fileName"), L"Welcome.pdf");
+    ASSERT_EQ(Drive(dialog.Get(), [](HostDialog& d) { return d.Control(L"btn.ok")->Click(); }),
+              S_OK);
+    EXPECT_EQ(Result(), S_OK);
+    EXPECT_EQ(ChosenTitles(), std::vector<std::wstring>{L"Welcome.pdf"});
+}
+
 // A sign-in the user refuses ends the dialog as a cancel: no message.
 TEST_F(FileDialogTest, ARefusedNewLoginClosesTheDialogSilently) {
     ComPtr<HostDialog> dialog = Start(FileDialogMode::Open, kOpenDialogOptions);
