@@ -2,6 +2,7 @@
 
 #include "errors/codes.h"
 #include "tests/dialogs/drive_dialog_fixture.h"
+#include "tests/support/trace_collector.h"
 
 #include <gtest/gtest.h>
 
@@ -21,12 +22,6 @@ using test::kDialogDeadline;
 // A listing's first page; the pages after it are asked for without the "/".
 constexpr char kListingPath[] = "/drive/v2/files/?";
 constexpr char kPagePath[] = "/drive/v2/files";
-
-std::vector<std::wstring>* g_traces = nullptr;
-void KeepTrace(const std::wstring& text) {
-    if (g_traces != nullptr)
-        g_traces->push_back(text);
-}
 
 // Waits on the test's thread until done() holds.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout = kDialogDeadline) {
@@ -56,14 +51,10 @@ protected:
         DriveDialogTest::SetUp();
         m_root = MyDrive();
         ASSERT_TRUE(m_root);
-        g_traces = &m_traces;
-        m_previous_sink = SetTraceSink(KeepTrace);
         ASSERT_EQ(OnUi([this] { return MakeNavigator(), S_OK; }), S_OK);
     }
     void TearDown() override {
         OnUi([this] { return m_navigator.reset(), S_OK; });
-        SetTraceSink(m_previous_sink);
-        g_traces = nullptr;
         DriveDialogTest::TearDown();
     }
 
@@ -131,7 +122,8 @@ protected:
     bool Traced(const char* expression) {
         std::wstring wanted(expression, expression + strlen(expression));
         wanted = L"\"" + wanted + L"\"";
-        return std::any_of(m_traces.begin(), m_traces.end(), [&](const std::wstring& text) {
+        std::vector<std::wstring> traces = m_traces.Traces();
+        return std::any_of(traces.begin(), traces.end(), [&](const std::wstring& text) {
             return text.find(wanted) != std::wstring::npos;
         });
     }
@@ -141,8 +133,7 @@ protected:
     std::atomic<int> m_completions{0};
     std::vector<HRESULT> m_results;
     std::vector<bool> m_on_ui_thread;
-    std::vector<std::wstring> m_traces;
-    TraceSink m_previous_sink = nullptr;
+    test::TraceCollector m_traces;
 };
 
 TEST_F(FolderNavigatorTest, ListsFoldersAndTheFolderOfAFileOnTheUiThread) {
@@ -191,7 +182,7 @@ TEST_F(FolderNavigatorTest, ANavigationWhileOneRunsIsRefusedAndChangesNothing) {
     ComPtr<Lumo::IAfsName> projects = Entry(L"Projects");
     ComPtr<Lumo::IAfsName> empty = Entry(L"Empty folder");
     test::AddFault(std::string(R"({"path": ")") + kListingPath + R"(", "delay_ms": 1500})");
-    m_traces.clear();
+    m_traces.Clear();
 
     ASSERT_EQ(Navigate(projects.Get()), S_OK);
     EXPECT_EQ(Navigate(empty.Get()), E_FAIL);
@@ -211,7 +202,7 @@ TEST_F(FolderNavigatorTest, AFailedListingReachesTheCompletionNotTheCaller) {
     ComPtr<Lumo::IAfsName> projects = Entry(L"Projects");
     test::AddFault(std::string(R"({"path": ")") + kListingPath +
                    R"(", "status": 404, "reason": "notFound", "message": "File not found"})");
-    m_traces.clear();
+    m_traces.Clear();
 
     ASSERT_EQ(Navigate(projects.Get()), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return m_completions == 2; }));
