@@ -238,10 +238,19 @@ void DriveUploadWriter::Abandon() {
 
 namespace {
 
-// A connection the server or the network dropped: the chunk is taken up again.
+// A connection the server or the network dropped, or a socket operation that
+// timed out: the chunk is taken up again.
 bool IsDropped(HRESULT hr) {
-    for (DWORD error : {ERROR_INTERNET_CONNECTION_RESET, ERROR_INTERNET_CONNECTION_ABORTED,
-                        ERROR_HTTP_INVALID_SERVER_RESPONSE, ERROR_INTERNET_TIMEOUT}) {
+    // Wine passes the socket's own codes through.
+    static const DWORD kDropped[] = {ERROR_INTERNET_CONNECTION_RESET,
+                                     ERROR_INTERNET_CONNECTION_ABORTED,
+                                     ERROR_HTTP_INVALID_SERVER_RESPONSE,
+                                     ERROR_HTTP_HEADER_NOT_FOUND,
+                                     ERROR_INTERNET_TIMEOUT,
+                                     WSAETIMEDOUT,
+                                     WSAECONNRESET,
+                                     WSAECONNABORTED};
+    for (DWORD error : kDropped) {
         if (hr == MakeWin32Failure(error))
             return true;
     }
@@ -262,6 +271,51 @@ HRESULT KeptOf(const InetRequest& request, std::int64_t& kept) {
     return S_OK;
 }
 
+// Each socket operation of a content request waits at most timeoutMs. WinINet
+// takes these from the request handle only; a session's or connection's
+// values do not reach it.
+HRESULT LimitWaits(InetRequest& request, DWORD timeoutMs) {
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT})
+        RETURN_IF_FAILED(request.SetOption(option, timeoutMs));
+    return S_OK;
+}
+
+// The body goes in pieces, each one socket send: the send timeout bounds a
+// piece, not the chunk, so a slow but moving link never times out, and
+// nothing copies the chunk into one buffer with the headers. An answer that
+// never came counts as a dropped connection even when ending the request
+// reported success, as WinINet under Wine can.
+HRESULT Exchange(InetRequest& request, const BYTE* body, DWORD length, DWORD& status) {
+    status = 0;
+    if (length == 0) {
+        RETURN_IF_FAILED(request.Send(nullptr, nullptr, 0));
+    } else {
+        RETURN_IF_FAILED(request.SendEx(length));
+        for (DWORD sent = 0; sent < length;) {
+            DWORD step = 0;
+            RETURN_IF_FAILED(
+                request.Write(body + sent, std::min(length - sent, kSendPiece), &step));
+            RETURN_HR_IF(GD_E_UNEXPECTED, step == 0);
+            sent += step;
+        }
+        RETURN_IF_FAILED(request.End());
+    }
+    if (FAILED(request.QueryNumber(HTTP_QUERY_STATUS_CODE, status)) || status < 100)
+        return MakeWin32Failure(ERROR_HTTP_HEADER_NOT_FOUND);
+    return S_OK;
+}
+
+// Closing a request that failed half-way could hand its socket back to the
+// pool with part of a body on it: the next request would then complete that
+// body and wait for an answer that never comes. Ending it with an immediate
+// timeout makes WinINet drop the socket instead.
+void Discard(InetRequest& request) {
+    request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, 1);
+    request.End();
+    request.Close();
+}
+
 } // namespace
 
 HRESULT DriveUploadWriter::Put(const std::wstring& token, std::int64_t from, bool ask,
@@ -271,25 +325,25 @@ HRESULT DriveUploadWriter::Put(const std::wstring& token, std::int64_t from, boo
     const std::int64_t end = m_chunk_start + static_cast<std::int64_t>(m_chunk.size());
     const std::wstring total = std::to_wstring(m_announced);
     const bool empty = ask || from == end;
+    const DWORD length = empty ? 0 : static_cast<DWORD>(end - from);
     std::wstring range =
         empty ? L"bytes */" + total
               : L"bytes " + std::to_wstring(from) + L"-" + std::to_wstring(end - 1) + L"/" + total;
     InetRequest request;
     RETURN_IF_FAILED(request.Open(m_connection, L"PUT", m_url.object.c_str(),
                                   m_url.scheme == INTERNET_SCHEME_HTTPS));
+    RETURN_IF_FAILED(LimitWaits(request, m_timeout_ms));
     RETURN_IF_FAILED(request.AddHeader(L"Authorization", BearerValue(token).c_str()));
-    RETURN_IF_FAILED(request.AddHeader(L"Content-Length", empty ? 0 : end - from));
+    RETURN_IF_FAILED(request.AddHeader(L"Content-Length", std::int64_t{length}));
     RETURN_IF_FAILED(request.AddHeader(L"Content-Type", kOctetStream));
     RETURN_IF_FAILED(request.AddHeader(L"Content-Range", range.c_str()));
-    const BYTE* body = m_chunk.data() + (from - m_chunk_start);
-    HRESULT hr =
-        request.Send(nullptr, empty ? nullptr : body, empty ? 0 : static_cast<DWORD>(end - from));
+    DWORD status = 0;
+    HRESULT hr = Exchange(request, m_chunk.data() + (from - m_chunk_start), length, status);
     if (FAILED(hr)) {
-        m_connection.Close(); // never reuse a connection in an unknown state
+        Discard(request);
+        m_connection.Close();
         return hr;
     }
-    DWORD status = 0;
-    RETURN_IF_FAILED(request.QueryNumber(HTTP_QUERY_STATUS_CODE, status));
     if (status == 308)
         return KeptOf(request, kept);
     HRESULT code = request.StatusToResult();
