@@ -242,6 +242,22 @@ constexpr long long kChunked = 2LL * kUploadChunk + 4 * 1024 * 1024 + 17;
 // that waits it out.
 constexpr DWORD kTestSocketTimeout = 3000;
 
+// The Content-Range of bytes first..last of kChunked; without bytes, the
+// status query's.
+std::string ChunkedRange(long long first = -1, long long last = -1) {
+    std::string range = "bytes ";
+    if (first < 0) {
+        range += "*";
+    } else {
+        range += std::to_string(first);
+        range += "-";
+        range += std::to_string(last);
+    }
+    range += "/";
+    range += std::to_string(kChunked);
+    return range;
+}
+
 // Writes the pattern through an account's upload in 1 MiB pieces; before the
 // piece that begins stage's chunk, arm() scripts that chunk's trouble.
 template <class Arm>
@@ -269,13 +285,10 @@ class ChunkedUploadTest : public test::AccountTest {};
 
 TEST_F(ChunkedUploadTest, EveryBreakResumesFromWhatDriveKept) {
     const std::string expected = ContentSha256(CreatePatternFile(kChunked));
-    const std::string total = "/" + std::to_string(kChunked);
-    auto bytes = [&](long long first, long long last) {
-        return "bytes " + std::to_string(first) + "-" + std::to_string(last) + total;
-    };
     const long long c1 = kUploadChunk, c2 = 2LL * kUploadChunk, end = kChunked - 1;
-    const std::string first = bytes(0, c1 - 1), middle = bytes(c1, c2 - 1), last = bytes(c2, end);
-    const std::string ask = "bytes */" + std::to_string(kChunked);
+    const std::string first = ChunkedRange(0, c1 - 1), middle = ChunkedRange(c1, c2 - 1),
+                      last = ChunkedRange(c2, end);
+    const std::string ask = ChunkedRange();
     struct Case {
         const char* name;
         int stage;                       // the chunk it strikes
@@ -289,19 +302,19 @@ TEST_F(ChunkedUploadTest, EveryBreakResumesFromWhatDriveKept) {
          0,
          R"("drop_request_after_bytes": 1000000)",
          nullptr,
-         {first, ask, bytes(1000000, c1 - 1), middle, last},
+         {first, ask, ChunkedRange(1000000, c1 - 1), middle, last},
          0},
         {"dropped in a middle chunk",
          1,
          R"("drop_request_after_bytes": 3000000)",
          nullptr,
-         {first, middle, ask, bytes(c1 + 3000000, c2 - 1), last},
+         {first, middle, ask, ChunkedRange(c1 + 3000000, c2 - 1), last},
          0},
         {"dropped in the last chunk",
          2,
          R"("drop_request_after_bytes": 1000000)",
          nullptr,
-         {first, middle, last, ask, bytes(c2 + 1000000, end)},
+         {first, middle, last, ask, ChunkedRange(c2 + 1000000, end)},
          0},
         // Drive committed at the last byte: the status query hears so.
         {"dropped after the last byte",
@@ -327,7 +340,7 @@ TEST_F(ChunkedUploadTest, EveryBreakResumesFromWhatDriveKept) {
          1,
          "",
          R"({"forget_upload_bytes": 100000})",
-         {first, middle, bytes(c2 - 100000, c2 - 1), last},
+         {first, middle, ChunkedRange(c2 - 100000, c2 - 1), last},
          0},
     };
     for (const Case& c : cases) {
@@ -373,9 +386,8 @@ TEST_F(ChunkedUploadTest, ChunksNameTheirBytesAndTheLastWaitsForFinish) {
     for (const auto& request : test::RequestLogFrom(mark))
         if (request.path.find("upload_id=") != std::string::npos)
             ranges.push_back(request.headers.at("content-range"));
-    const std::string total = "/" + std::to_string(kChunked);
-    EXPECT_EQ(ranges, (std::vector<std::string>{"bytes 0-8388607" + total,
-                                                "bytes 8388608-16777215" + total}));
+    EXPECT_EQ(ranges, (std::vector<std::string>{ChunkedRange(0, 8388607),
+                                                ChunkedRange(8388608, 16777215)}));
     // Everything written, nothing committed until Finish.
     EXPECT_EQ(ContentSha256(id), before);
     ASSERT_EQ(writer->Finish(), S_OK);
