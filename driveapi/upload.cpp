@@ -81,11 +81,6 @@ HRESULT OpenApiRequest(ApiRequest& api, const wchar_t* verb, const std::wstring&
     return api.request.AddHeader(L"Authorization", BearerValue(token).c_str());
 }
 
-// What HttpSendRequestEx can announce; larger sizes rely on the explicit header.
-DWORD AnnouncedLength(std::int64_t size) {
-    return size <= static_cast<std::int64_t>(MAXDWORD) ? static_cast<DWORD>(size) : 0;
-}
-
 } // namespace
 
 HRESULT WriteMetadataJson(const DriveFile* parent, const std::wstring& title,
@@ -183,39 +178,22 @@ HRESULT BeginContentUpload(const std::wstring& token, const std::wstring& sessio
         RETURN_HR_IF(GD_E_INVALID_ARG, token.empty());
 
         auto opened = std::make_unique<DriveUploadWriter>();
-        RETURN_IF_FAILED(opened->m_session.Open(kDriveUserAgent, nullptr, nullptr,
-                                                INTERNET_OPEN_TYPE_PRECONFIG));
-        RETURN_IF_FAILED(opened->m_connection.Open(opened->m_session, INTERNET_SERVICE_HTTP,
-                                                   url.host.c_str(), url.port));
-        InetRequest& request = opened->m_request;
-        RETURN_IF_FAILED(request.Open(opened->m_connection, L"PUT", url.object.c_str(), secure));
-        RETURN_IF_FAILED(request.AddHeader(L"Authorization", BearerValue(token).c_str()));
-        RETURN_IF_FAILED(request.AddHeader(L"Content-Length", size));
-        RETURN_IF_FAILED(request.AddHeader(L"Content-Type", kOctetStream));
+        opened->m_url = std::move(url);
+        opened->m_runner = RunWithToken(token);
         opened->m_announced = size;
-        // Empty content would commit as soon as the request went out.
-        if (size > 0)
-            RETURN_IF_FAILED(opened->StartSending());
+        RETURN_IF_FAILED(opened->OpenConnection());
         writer = std::move(opened);
         return S_OK;
     });
 }
 
-HRESULT DriveUploadWriter::StartSending() {
-    RETURN_IF_FAILED(m_request.SendEx(AnnouncedLength(m_announced)));
-    m_sent = true;
-    return S_OK;
-}
-
-HRESULT DriveUploadWriter::Send(const BYTE* bytes, DWORD count, DWORD& sent) {
-    sent = 0;
-    while (sent < count) {
-        DWORD step = 0;
-        RETURN_IF_FAILED(m_request.Write(bytes + sent, count - sent, &step));
-        RETURN_HR_IF(GD_E_UNEXPECTED, step == 0);
-        sent += step;
-    }
-    return S_OK;
+HRESULT DriveUploadWriter::OpenConnection() {
+    if (m_connection.IsOpen())
+        return S_OK;
+    m_session.Close();
+    RETURN_IF_FAILED(
+        m_session.Open(kDriveUserAgent, nullptr, nullptr, INTERNET_OPEN_TYPE_PRECONFIG));
+    return m_connection.Open(m_session, INTERNET_SERVICE_HTTP, m_url.host.c_str(), m_url.port);
 }
 
 HRESULT DriveUploadWriter::Write(const void* data, DWORD count, DWORD* written) {
@@ -223,63 +201,200 @@ HRESULT DriveUploadWriter::Write(const void* data, DWORD count, DWORD* written) 
     DWORD& total = written ? *written : ignored;
     total = 0;
     RETURN_HR_IF_NULL(E_POINTER, data);
-    RETURN_HR_IF(GD_E_MISSING, m_finished || !m_request.IsOpen());
+    RETURN_HR_IF(GD_E_MISSING, m_finished || !m_runner);
     RETURN_HR_IF(GD_E_INVALID_ARG, static_cast<std::int64_t>(count) > m_announced - m_written);
-    if (count == 0)
-        return S_OK;
     const BYTE* bytes = static_cast<const BYTE*>(data);
-    bool last = m_written + count == m_announced;
-    HRESULT hr = Send(bytes, last ? count - 1 : count, total);
-    m_written += total;
-    RETURN_IF_FAILED(hr);
-    if (last) {
-        m_held = bytes[count - 1];
-        ++total;
-        ++m_written;
-    }
-    return S_OK;
+    return RunGuarded([&]() -> HRESULT {
+        while (total < count) {
+            if (m_chunk.empty())
+                m_chunk.reserve(static_cast<size_t>(
+                    std::min<std::int64_t>(kUploadChunk, m_announced - m_chunk_start)));
+            DWORD step =
+                std::min<DWORD>(count - total, kUploadChunk - static_cast<DWORD>(m_chunk.size()));
+            m_chunk.insert(m_chunk.end(), bytes + total, bytes + total + step);
+            total += step;
+            m_written += step;
+            // A full chunk goes now, unless it holds the last byte.
+            if (m_chunk.size() == kUploadChunk && m_written < m_announced)
+                RETURN_IF_FAILED(SendChunk(false));
+        }
+        return S_OK;
+    });
 }
 
 DriveUploadWriter::~DriveUploadWriter() {
-    if (!m_finished && m_request.IsOpen())
+    if (!m_finished)
         Abandon();
 }
 
 void DriveUploadWriter::Abandon() {
+    // Between chunks no request is open: the session stays unfinished.
     m_finished = true;
-    if (m_sent) {
-        // Closing a half-sent request alone can hand its socket back to the
-        // pool, and the next request's bytes would complete the body. Ending it
-        // with an immediate timeout fails the request and drops the connection.
-        m_request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, 1);
-        m_request.End();
-    }
-    m_request.Close();
+    m_chunk.clear();
+    m_chunk.shrink_to_fit();
     m_connection.Close();
     m_session.Close();
 }
 
-HRESULT DriveUploadWriter::SendHeldBack() {
-    if (!m_sent)
-        RETURN_IF_FAILED(StartSending());
-    DWORD sent = 0;
-    return m_announced > 0 ? Send(&m_held, 1, sent) : S_OK;
+namespace {
+
+// A connection the server or the network dropped, or a socket operation that
+// timed out: the chunk is taken up again.
+bool IsDropped(HRESULT hr) {
+    // Wine passes the socket's own codes through.
+    static const DWORD kDropped[] = {ERROR_INTERNET_CONNECTION_RESET,
+                                     ERROR_INTERNET_CONNECTION_ABORTED,
+                                     ERROR_HTTP_INVALID_SERVER_RESPONSE,
+                                     ERROR_HTTP_HEADER_NOT_FOUND,
+                                     ERROR_INTERNET_TIMEOUT,
+                                     WSAETIMEDOUT,
+                                     WSAECONNRESET,
+                                     WSAECONNABORTED};
+    for (DWORD error : kDropped) {
+        if (hr == MakeWin32Failure(error))
+            return true;
+    }
+    return false;
+}
+
+// The end of "bytes=0-K" plus one; 0 without the header.
+HRESULT KeptOf(const InetRequest& request, std::int64_t& kept) {
+    kept = 0;
+    std::wstring range;
+    if (FAILED(request.QueryHeader(HTTP_QUERY_RANGE, range)) || range.empty())
+        return S_OK;
+    long long first = -1, last = -1;
+    RETURN_HR_IF(GD_E_UNEXPECTED,
+                 std::swscanf(range.c_str(), L"bytes=%lld-%lld", &first, &last) != 2 ||
+                     first != 0 || last < 0);
+    kept = last + 1;
+    return S_OK;
+}
+
+// Each socket operation of a content request waits at most timeoutMs. WinINet
+// takes these from the request handle only; a session's or connection's
+// values do not reach it.
+HRESULT LimitWaits(InetRequest& request, DWORD timeoutMs) {
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT})
+        RETURN_IF_FAILED(request.SetOption(option, timeoutMs));
+    return S_OK;
+}
+
+// The body goes in pieces, each one socket send: the send timeout bounds a
+// piece, not the chunk, so a slow but moving link never times out, and
+// nothing copies the chunk into one buffer with the headers. An answer that
+// never came counts as a dropped connection even when ending the request
+// reported success, as WinINet under Wine can.
+HRESULT Exchange(InetRequest& request, const BYTE* body, DWORD length, DWORD& status) {
+    status = 0;
+    if (length == 0) {
+        RETURN_IF_FAILED(request.Send(nullptr, nullptr, 0));
+    } else {
+        RETURN_IF_FAILED(request.SendEx(length));
+        for (DWORD sent = 0; sent < length;) {
+            DWORD step = 0;
+            RETURN_IF_FAILED(
+                request.Write(body + sent, std::min(length - sent, kSendPiece), &step));
+            RETURN_HR_IF(GD_E_UNEXPECTED, step == 0);
+            sent += step;
+        }
+        RETURN_IF_FAILED(request.End());
+    }
+    if (FAILED(request.QueryNumber(HTTP_QUERY_STATUS_CODE, status)) || status < 100)
+        return MakeWin32Failure(ERROR_HTTP_HEADER_NOT_FOUND);
+    return S_OK;
+}
+
+// Closing a request that failed half-way could hand its socket back to the
+// pool with part of a body on it: the next request would then complete that
+// body and wait for an answer that never comes. Ending it with an immediate
+// timeout makes WinINet drop the socket instead.
+void Discard(InetRequest& request) {
+    request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, 1);
+    request.End();
+    request.Close();
+}
+
+} // namespace
+
+HRESULT DriveUploadWriter::Put(const std::wstring& token, std::int64_t from, bool ask,
+                               std::int64_t& kept, bool& done) {
+    done = false;
+    RETURN_IF_FAILED(OpenConnection());
+    const std::int64_t end = m_chunk_start + static_cast<std::int64_t>(m_chunk.size());
+    const std::wstring total = std::to_wstring(m_announced);
+    const bool empty = ask || from == end;
+    const DWORD length = empty ? 0 : static_cast<DWORD>(end - from);
+    std::wstring range =
+        empty ? L"bytes */" + total
+              : L"bytes " + std::to_wstring(from) + L"-" + std::to_wstring(end - 1) + L"/" + total;
+    InetRequest request;
+    RETURN_IF_FAILED(request.Open(m_connection, L"PUT", m_url.object.c_str(),
+                                  m_url.scheme == INTERNET_SCHEME_HTTPS));
+    RETURN_IF_FAILED(LimitWaits(request, m_timeout_ms));
+    RETURN_IF_FAILED(request.AddHeader(L"Authorization", BearerValue(token).c_str()));
+    RETURN_IF_FAILED(request.AddHeader(L"Content-Length", std::int64_t{length}));
+    RETURN_IF_FAILED(request.AddHeader(L"Content-Type", kOctetStream));
+    RETURN_IF_FAILED(request.AddHeader(L"Content-Range", range.c_str()));
+    DWORD status = 0;
+    HRESULT hr = Exchange(request, m_chunk.data() + (from - m_chunk_start), length, status);
+    if (FAILED(hr)) {
+        Discard(request);
+        m_connection.Close();
+        return hr;
+    }
+    if (status == 308)
+        return KeptOf(request, kept);
+    HRESULT code = request.StatusToResult();
+    if (FAILED(code))
+        return ReadMappedError(request, code);
+    done = true;
+    kept = m_announced;
+    MemoryStream answer;
+    return ReadWholeBody(request, answer);
+}
+
+HRESULT DriveUploadWriter::SendChunk(bool last) {
+    const std::int64_t end = m_chunk_start + static_cast<std::int64_t>(m_chunk.size());
+    std::int64_t from = m_chunk_start, kept = 0;
+    bool ask = false, done = false;
+    // Each round after the first follows a drop or a shorter Range: bounded.
+    for (unsigned round = 0;; ++round) {
+        RETURN_HR_IF(GD_E_UNEXPECTED, round > 2 * kMaxChunkResumes);
+        HRESULT hr = m_runner([&](const std::wstring& token) {
+            HRESULT put = Put(token, from, ask, kept, done);
+            // After a server error Drive may have kept part of it: the next
+            // attempt asks first.
+            ask = FAILED(put);
+            return put;
+        });
+        if (FAILED(hr) && !IsDropped(hr))
+            return hr;
+        if (FAILED(hr))
+            continue; // ask is set: the status tells where to go on
+        if (done)
+            break;
+        // Drive can only go on from what this chunk still holds.
+        RETURN_HR_IF(GD_E_UNEXPECTED, kept < m_chunk_start || kept > end);
+        if (!last && kept == end)
+            break;
+        from = kept;
+    }
+    m_chunk_start = end;
+    m_chunk.clear();
+    return S_OK;
 }
 
 HRESULT DriveUploadWriter::Finish() {
-    RETURN_HR_IF(GD_E_MISSING, m_finished || !m_request.IsOpen());
-    // Ending a short body would let a short revision through; dropping it does not.
-    HRESULT sent = m_written == m_announced ? SendHeldBack() : GD_E_INVALID_ARG;
-    if (FAILED(sent)) {
-        Abandon();
-        return sent;
+    RETURN_HR_IF(GD_E_MISSING, m_finished || !m_runner);
+    if (m_written != m_announced) {
+        Abandon(); // a short revision must never be committed
+        return GD_E_INVALID_ARG;
     }
-    m_finished = true;
-    RETURN_IF_FAILED(m_request.End());
-    HRESULT status = m_request.StatusToResult();
-    if (FAILED(status))
-        return ReadMappedError(m_request, status);
-    return S_OK;
+    HRESULT hr = RunGuarded([&] { return SendChunk(true); });
+    Abandon();
+    return hr;
 }
 
 HRESULT OpenUpload(const RequestRunner& runner, const DriveFile& file, std::int64_t size,
@@ -289,9 +404,11 @@ HRESULT OpenUpload(const RequestRunner& runner, const DriveFile& file, std::int6
         RETURN_IF_FAILED(runner([&](const std::wstring& token) {
             return StartResumableUpload(token, file, size, sessionUrl);
         }));
-        return runner([&](const std::wstring& token) {
+        RETURN_IF_FAILED(runner([&](const std::wstring& token) {
             return BeginContentUpload(token, sessionUrl, size, writer);
-        });
+        }));
+        writer->UseRunner(runner);
+        return S_OK;
     });
 }
 

@@ -1,5 +1,5 @@
 // Sending to Drive: new file entries from metadata, and content through a
-// resumable upload session, streamed straight to the connection.
+// resumable upload session in chunks that resume where Drive stopped.
 #pragma once
 
 #include "driveapi/drive_item.h"
@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace gd {
 
@@ -29,10 +30,25 @@ HRESULT CreateFileMetadata(const std::wstring& token, const DriveFile* parent,
 HRESULT StartResumableUpload(const std::wstring& token, const DriveFile& file, std::int64_t size,
                              std::wstring& sessionUrl);
 
-// Feeds the content request of an upload session, then commits it. Drive
-// commits a session the moment its last byte arrives, so that byte (or, for
-// empty content, the request itself) goes out only in Finish: a writer
-// dropped before then leaves the file as it was.
+// Bytes per content request: a multiple of 256 KiB, as Drive asks of every
+// chunk but the last.
+inline constexpr DWORD kUploadChunk = 8 * 1024 * 1024;
+// One chunk is taken up again after a dropped connection or a Range short of
+// what was sent at most twice this often.
+inline constexpr unsigned kMaxChunkResumes = 5;
+// Bytes per socket send of a chunk's body.
+inline constexpr DWORD kSendPiece = 256 * 1024;
+// The longest wait of one socket operation of a content request (connect, a
+// piece's send, the answer): a dead or silent connection ends as a failure.
+inline constexpr DWORD kSocketTimeoutMs = 60 * 1000;
+
+// Feeds an upload session in chunks of kUploadChunk (one held in memory at a
+// time), each a request with its Content-Range; Drive's 308 answers say what
+// it kept. After a dropped connection or a server error the session's status
+// is asked and the upload goes on from the byte Drive reports. Drive commits
+// a session the moment its last byte arrives, so the last chunk (or, for
+// empty content, the only request) goes out only in Finish: a writer dropped
+// before then leaves the file as it was.
 class DriveUploadWriter {
 public:
     DriveUploadWriter() = default;
@@ -41,31 +57,41 @@ public:
     // A writer never finished abandons its session.
     ~DriveUploadWriter();
 
-    // Only writes of the announced size in total are accepted; the last byte
-    // counts as written but is held back.
+    // Only writes of the announced size in total are accepted; a full chunk
+    // that is not the last is sent before Write returns.
     HRESULT Write(const void* data, DWORD count, DWORD* written);
-    // Sends what was held back, ends the request and reads its answer. A byte
-    // count other than the announced one abandons the session without ending it.
+    // Sends the last chunk and reads the answer. A byte count other than the
+    // announced one abandons the session and sends nothing.
     HRESULT Finish();
     std::int64_t Written() const { return m_written; }
     std::int64_t Announced() const { return m_announced; }
+    // Each content request takes its token through runner (by default the
+    // token the writer began with).
+    void UseRunner(RequestRunner runner) { m_runner = std::move(runner); }
+    // Another bound than kSocketTimeoutMs for each socket operation.
+    void UseSocketTimeout(DWORD milliseconds) { m_timeout_ms = milliseconds; }
 
 private:
     friend HRESULT BeginContentUpload(const std::wstring&, const std::wstring&, std::int64_t,
                                       std::unique_ptr<DriveUploadWriter>&);
     void Abandon();
-    HRESULT StartSending();
-    HRESULT Send(const BYTE* bytes, DWORD count, DWORD& sent);
-    HRESULT SendHeldBack();
+    // Sends the held chunk until Drive has kept all of it (last: and committed).
+    HRESULT SendChunk(bool last);
+    // One request from byte from of the chunk on; ask: the status query
+    // instead. kept receives what Drive reports, done whether it committed.
+    HRESULT Put(const std::wstring& token, std::int64_t from, bool ask, std::int64_t& kept,
+                bool& done);
+    HRESULT OpenConnection();
 
-    // Declared so that the request closes first, the session last.
+    RequestRunner m_runner;
+    UrlParts m_url;
     InetSession m_session;
     InetConnection m_connection;
-    InetRequest m_request;
+    std::vector<BYTE> m_chunk;
+    std::int64_t m_chunk_start = 0; // where the held chunk begins in the content
     std::int64_t m_announced = 0;
     std::int64_t m_written = 0;
-    BYTE m_held = 0;     // the last byte, once written
-    bool m_sent = false; // the request's headers went out
+    DWORD m_timeout_ms = kSocketTimeoutMs;
     bool m_finished = false;
 };
 

@@ -1,7 +1,9 @@
+#include "driveapi/account_requests.h"
 #include "driveapi/drive_errors.h"
 #include "driveapi/files.h"
 #include "driveapi/upload.h"
 #include "http/encoding.h"
+#include "tests/driveapi/account_fixture.h"
 #include "tests/driveapi/drive_fixture.h"
 
 #include <gtest/gtest.h>
@@ -232,6 +234,164 @@ TEST_F(UploadTest, AWriterDroppedAfterItsLastByteLeavesTheFileAsItWas) {
         EXPECT_EQ(ContentSha256(target), ContentSha256(CreatePatternFile(size))) << size;
         EXPECT_NE(ContentVersion(target), previous) << size;
     }
+}
+
+// Three chunks: two full ones and the rest with the last byte.
+constexpr long long kChunked = 2LL * kUploadChunk + 4 * 1024 * 1024 + 17;
+// Long enough for any socket operation on loopback, short enough for a test
+// that waits it out.
+constexpr DWORD kTestSocketTimeout = 3000;
+
+// The Content-Range of bytes first..last of kChunked; without bytes, the
+// status query's.
+std::string ChunkedRange(long long first = -1, long long last = -1) {
+    std::string range = "bytes ";
+    if (first < 0) {
+        range += "*";
+    } else {
+        range += std::to_string(first);
+        range += "-";
+        range += std::to_string(last);
+    }
+    range += "/";
+    range += std::to_string(kChunked);
+    return range;
+}
+
+// Writes the pattern through an account's upload in 1 MiB pieces; before the
+// piece that begins stage's chunk, arm() scripts that chunk's trouble.
+template <class Arm>
+HRESULT UploadInChunks(const std::shared_ptr<DriveAccount>& account, const std::wstring& id,
+                       int stage, Arm&& arm) {
+    std::unique_ptr<DriveUploadWriter> writer;
+    DriveFile file{id, nullptr};
+    RETURN_IF_FAILED(OpenAccountUpload(account, &file, kChunked, writer));
+    writer->UseSocketTimeout(kTestSocketTimeout);
+    std::vector<BYTE> piece(1 << 20);
+    for (long long done = 0; done < kChunked;) {
+        if (done == stage * static_cast<long long>(kUploadChunk))
+            arm();
+        DWORD count = static_cast<DWORD>(std::min<long long>(piece.size(), kChunked - done));
+        for (DWORD i = 0; i < count; ++i)
+            piece[i] = PatternByte(done + i);
+        DWORD written = 0;
+        RETURN_IF_FAILED(writer->Write(piece.data(), count, &written));
+        done += written;
+    }
+    return writer->Finish();
+}
+
+class ChunkedUploadTest : public test::AccountTest {};
+
+TEST_F(ChunkedUploadTest, EveryBreakResumesFromWhatDriveKept) {
+    const std::string expected = ContentSha256(CreatePatternFile(kChunked));
+    const long long c1 = kUploadChunk, c2 = 2LL * kUploadChunk, end = kChunked - 1;
+    const std::string first = ChunkedRange(0, c1 - 1), middle = ChunkedRange(c1, c2 - 1),
+                      last = ChunkedRange(c2, end);
+    const std::string ask = ChunkedRange();
+    struct Case {
+        const char* name;
+        int stage;                       // the chunk it strikes
+        std::string fault;               // of the content requests; empty: none
+        const char* settings;            // of Drive; null: none
+        std::vector<std::string> ranges; // the content requests' Content-Range
+        size_t waits;
+    } cases[] = {
+        {"nothing goes wrong", 0, "", nullptr, {first, middle, last}, 0},
+        {"dropped in the first chunk",
+         0,
+         R"("drop_request_after_bytes": 1000000)",
+         nullptr,
+         {first, ask, ChunkedRange(1000000, c1 - 1), middle, last},
+         0},
+        {"dropped in a middle chunk",
+         1,
+         R"("drop_request_after_bytes": 3000000)",
+         nullptr,
+         {first, middle, ask, ChunkedRange(c1 + 3000000, c2 - 1), last},
+         0},
+        {"dropped in the last chunk",
+         2,
+         R"("drop_request_after_bytes": 1000000)",
+         nullptr,
+         {first, middle, last, ask, ChunkedRange(c2 + 1000000, end)},
+         0},
+        // Drive committed at the last byte: the status query hears so.
+        {"dropped after the last byte",
+         2,
+         R"("drop_request_after_bytes": )" + std::to_string(kChunked - c2),
+         nullptr,
+         {first, middle, last, ask},
+         0},
+        {"a 503 on a chunk",
+         1,
+         R"("status": 503, "reason": "backendError")",
+         nullptr,
+         {first, middle, ask, middle, last},
+         1},
+        // Nothing of the stalled chunk arrives before the socket times out.
+        {"a chunk that stalls",
+         1,
+         R"("delay_ms": )" + std::to_string(3 * kTestSocketTimeout),
+         nullptr,
+         {first, middle, ask, middle, last},
+         0},
+        {"fewer bytes kept than sent",
+         1,
+         "",
+         R"({"forget_upload_bytes": 100000})",
+         {first, middle, ChunkedRange(c2 - 100000, c2 - 1), last},
+         0},
+    };
+    for (const Case& c : cases) {
+        // The log holds the head of every chunk: keep it to one case.
+        test::ResetEmulator();
+        auto account = SignedIn();
+        std::wstring id = CreatePatternFile(10);
+        m_clock.sleeps.clear();
+        const std::string session =
+            "/upload/drive/v2/files/" + ToUtf8(id) + "?uploadType=resumable&upload_id=";
+        HRESULT hr = UploadInChunks(account, id, c.stage, [&] {
+            if (!c.fault.empty())
+                AddFault(R"({"path": ")" + session + R"(", "method": "PUT", )" + c.fault + "}");
+            if (c.settings)
+                EmulatorControl(L"POST", L"/_emu/drive", c.settings);
+        });
+        EXPECT_EQ(hr, S_OK) << c.name;
+        EXPECT_EQ(ContentSha256(id), expected) << c.name;
+        std::vector<std::string> ranges;
+        for (const auto& request : RequestLog())
+            if (request.path.rfind(session, 0) == 0)
+                ranges.push_back(request.headers.at("content-range"));
+        EXPECT_EQ(ranges, c.ranges) << c.name;
+        EXPECT_EQ(m_clock.sleeps.size(), c.waits) << c.name;
+    }
+}
+
+TEST_F(ChunkedUploadTest, ChunksNameTheirBytesAndTheLastWaitsForFinish) {
+    auto account = SignedIn();
+    std::wstring id = CreatePatternFile(10);
+    const std::string before = ContentSha256(id);
+    std::unique_ptr<DriveUploadWriter> writer;
+    DriveFile file{id, nullptr};
+    ASSERT_EQ(OpenAccountUpload(account, &file, kChunked, writer), S_OK);
+    const size_t mark = RequestLog().size();
+    std::vector<BYTE> all(static_cast<size_t>(kChunked));
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = PatternByte(static_cast<long long>(i));
+    DWORD written = 0;
+    ASSERT_EQ(writer->Write(all.data(), static_cast<DWORD>(all.size()), &written), S_OK);
+    EXPECT_EQ(written, all.size());
+    std::vector<std::string> ranges;
+    for (const auto& request : test::RequestLogFrom(mark))
+        if (request.path.find("upload_id=") != std::string::npos)
+            ranges.push_back(request.headers.at("content-range"));
+    EXPECT_EQ(ranges, (std::vector<std::string>{ChunkedRange(0, 8388607),
+                                                ChunkedRange(8388608, 16777215)}));
+    // Everything written, nothing committed until Finish.
+    EXPECT_EQ(ContentSha256(id), before);
+    ASSERT_EQ(writer->Finish(), S_OK);
+    EXPECT_EQ(ContentSha256(id), ContentSha256(CreatePatternFile(kChunked)));
 }
 
 } // namespace
