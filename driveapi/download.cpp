@@ -249,6 +249,7 @@ HRESULT DriveLinkReader::OpenOnce(const std::wstring& url, const std::wstring& t
     if (!m_request.Attach(HttpOpenRequestW(m_connection.Get(), L"GET", parts.object.c_str(),
                                            L"HTTP/1.1", nullptr, nullptr, flags, 0)))
         return LastErrorResult();
+    RETURN_IF_FAILED(m_request.LimitWaits());
     if (!token.empty() && MayCarryToken(url))
         RETURN_IF_FAILED(m_request.AddHeader(L"Authorization", BearerValue(token).c_str()));
     RETURN_IF_FAILED(m_request.Send(nullptr, nullptr, 0));

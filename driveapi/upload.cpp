@@ -271,16 +271,6 @@ HRESULT KeptOf(const InetRequest& request, std::int64_t& kept) {
     return S_OK;
 }
 
-// Each socket operation of a content request waits at most timeoutMs. WinINet
-// takes these from the request handle only; a session's or connection's
-// values do not reach it.
-HRESULT LimitWaits(InetRequest& request, DWORD timeoutMs) {
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                         INTERNET_OPTION_RECEIVE_TIMEOUT})
-        RETURN_IF_FAILED(request.SetOption(option, timeoutMs));
-    return S_OK;
-}
-
 // The body goes in pieces, each one socket send: the send timeout bounds a
 // piece, not the chunk, so a slow but moving link never times out, and
 // nothing copies the chunk into one buffer with the headers. An answer that
@@ -332,7 +322,6 @@ HRESULT DriveUploadWriter::Put(const std::wstring& token, std::int64_t from, boo
     InetRequest request;
     RETURN_IF_FAILED(request.Open(m_connection, L"PUT", m_url.object.c_str(),
                                   m_url.scheme == INTERNET_SCHEME_HTTPS));
-    RETURN_IF_FAILED(LimitWaits(request, m_timeout_ms));
     RETURN_IF_FAILED(request.AddHeader(L"Authorization", BearerValue(token).c_str()));
     RETURN_IF_FAILED(request.AddHeader(L"Content-Length", std::int64_t{length}));
     RETURN_IF_FAILED(request.AddHeader(L"Content-Type", kOctetStream));

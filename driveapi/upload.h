@@ -38,9 +38,6 @@ inline constexpr DWORD kUploadChunk = 8 * 1024 * 1024;
 inline constexpr unsigned kMaxChunkResumes = 5;
 // Bytes per socket send of a chunk's body.
 inline constexpr DWORD kSendPiece = 256 * 1024;
-// The longest wait of one socket operation of a content request (connect, a
-// piece's send, the answer): a dead or silent connection ends as a failure.
-inline constexpr DWORD kSocketTimeoutMs = 60 * 1000;
 
 // Feeds an upload session in chunks of kUploadChunk (one held in memory at a
 // time), each a request with its Content-Range; Drive's 308 answers say what
@@ -68,8 +65,6 @@ public:
     // Each content request takes its token through runner (by default the
     // token the writer began with).
     void UseRunner(RequestRunner runner) { m_runner = std::move(runner); }
-    // Another bound than kSocketTimeoutMs for each socket operation.
-    void UseSocketTimeout(DWORD milliseconds) { m_timeout_ms = milliseconds; }
 
 private:
     friend HRESULT BeginContentUpload(const std::wstring&, const std::wstring&, std::int64_t,
@@ -91,7 +86,6 @@ private:
     std::int64_t m_chunk_start = 0; // where the held chunk begins in the content
     std::int64_t m_announced = 0;
     std::int64_t m_written = 0;
-    DWORD m_timeout_ms = kSocketTimeoutMs;
     bool m_finished = false;
 };
 

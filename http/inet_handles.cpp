@@ -6,6 +6,7 @@
 #include "http/memory_stream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <vector>
 
@@ -152,6 +153,24 @@ HRESULT InetConnection::Open(const InetSession& session, DWORD service, const wc
 
 // InetRequest
 
+namespace {
+
+std::atomic<DWORD> g_socket_timeout{kSocketTimeoutMs};
+
+} // namespace
+
+DWORD SetSocketTimeout(DWORD milliseconds) {
+    return g_socket_timeout.exchange(milliseconds != 0 ? milliseconds : kSocketTimeoutMs);
+}
+
+HRESULT InetRequest::LimitWaits() {
+    const DWORD timeout = g_socket_timeout.load();
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT})
+        RETURN_IF_FAILED(SetOption(option, timeout));
+    return S_OK;
+}
+
 HRESULT InetRequest::Open(const InetConnection& connection, const wchar_t* verb,
                           const wchar_t* object, bool secure, const wchar_t* referrer,
                           DWORD_PTR context) {
@@ -163,7 +182,7 @@ HRESULT InetRequest::Open(const InetConnection& connection, const wchar_t* verb,
     if (!Attach(HttpOpenRequestW(connection.Get(), verb, object, L"HTTP/1.1", referrer, nullptr,
                                  flags, context)))
         return LastErrorResult();
-    return S_OK;
+    return LimitWaits();
 }
 
 HRESULT InetRequest::OpenFtpFile(const InetConnection& connection, const wchar_t* path,

@@ -24,6 +24,15 @@ constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
 constexpr DWORD kSecureRequestFlags = kRequestFlags | INTERNET_FLAG_SECURE;
 
+// The longest wait of one socket operation of a request (connect, a send, the
+// wait for data): a dead or silent connection ends as a failure. WinINet
+// under Wine waits forever without one, and takes it from the request handle
+// only.
+inline constexpr DWORD kSocketTimeoutMs = 60 * 1000;
+// Puts another bound in place for the requests opened from now on (0: the
+// default again) and returns the one before.
+DWORD SetSocketTimeout(DWORD milliseconds);
+
 class InetHandle {
 public:
     InetHandle() = default;
@@ -92,6 +101,8 @@ public:
                  bool secure, const wchar_t* referrer = nullptr, DWORD_PTR context = 0);
     HRESULT OpenFtpFile(const InetConnection& connection, const wchar_t* path, DWORD access,
                         DWORD_PTR context = 0);
+    // Bounds each socket operation by the current socket timeout; Open does.
+    HRESULT LimitWaits();
 
     HRESULT AddHeaders(const wchar_t* block, DWORD length, DWORD flags);
     HRESULT AddHeader(const wchar_t* name, const wchar_t* value);

@@ -3,6 +3,7 @@
 #include "driveapi/files.h"
 #include "driveapi/upload.h"
 #include "http/encoding.h"
+#include "http/inet_handles.h"
 #include "tests/driveapi/account_fixture.h"
 #include "tests/driveapi/drive_fixture.h"
 
@@ -266,7 +267,6 @@ HRESULT UploadInChunks(const std::shared_ptr<DriveAccount>& account, const std::
     std::unique_ptr<DriveUploadWriter> writer;
     DriveFile file{id, nullptr};
     RETURN_IF_FAILED(OpenAccountUpload(account, &file, kChunked, writer));
-    writer->UseSocketTimeout(kTestSocketTimeout);
     std::vector<BYTE> piece(1 << 20);
     for (long long done = 0; done < kChunked;) {
         if (done == stage * static_cast<long long>(kUploadChunk))
@@ -281,7 +281,19 @@ HRESULT UploadInChunks(const std::shared_ptr<DriveAccount>& account, const std::
     return writer->Finish();
 }
 
-class ChunkedUploadTest : public test::AccountTest {};
+class ChunkedUploadTest : public test::AccountTest {
+protected:
+    void SetUp() override {
+        AccountTest::SetUp();
+        m_previous_timeout = SetSocketTimeout(kTestSocketTimeout);
+    }
+    void TearDown() override {
+        SetSocketTimeout(m_previous_timeout);
+        AccountTest::TearDown();
+    }
+
+    DWORD m_previous_timeout = 0;
+};
 
 TEST_F(ChunkedUploadTest, EveryBreakResumesFromWhatDriveKept) {
     const std::string expected = ContentSha256(CreatePatternFile(kChunked));

@@ -303,6 +303,16 @@ TEST_F(RequestTest, BodyCutShortEndsWithAFailure) {
     EXPECT_EQ(body.GetSize(), total);
 }
 
+// A server that never answers ends the request instead of holding it.
+TEST_F(RequestTest, ASilentServerEndsAsAFailure) {
+    const DWORD previous = SetSocketTimeout(500);
+    test::AddFault(R"({"path": "/_test/bytes/", "delay_ms": 3000})");
+    Open(L"GET", L"/_test/bytes/5");
+    HRESULT hr = m_request.Send(nullptr, nullptr, 0);
+    SetSocketTimeout(previous);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+}
+
 SIZE_T PeakWorkingSet() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
