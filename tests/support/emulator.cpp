@@ -133,6 +133,9 @@ LoggedRequest ToLoggedRequest(const rapidjson::Value& entry) {
             }
         }
     }
+    auto port = entry.FindMember("client_port");
+    if (port != entry.MemberEnd() && port->value.IsInt())
+        request.client_port = port->value.GetInt();
     if (!FromHex(StringMember(entry, "body_hex"), request.body)) {
         ADD_FAILURE() << "request log: body_hex of " << request.method << " " << request.path
                       << " is not hex";

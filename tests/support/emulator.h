@@ -36,9 +36,10 @@ void AddFault(const std::string& json);
 
 struct LoggedRequest {
     std::string method;
-    std::string path; // with the query
+    std::string path;                           // with the query
     std::map<std::string, std::string> headers; // names in lower case
     std::string body;
+    int client_port = 0; // the connection it came on
 };
 
 // Every request the emulator received since the last reset, oldest first

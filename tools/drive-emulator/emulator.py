@@ -134,6 +134,7 @@ class Request:
         self.scheme = scheme
         self.port = port
         self.arrived_ms = None  # since the emulator started, when its head was read
+        self.client_port = None  # the connection it came on, for the log
 
     def header(self, name, default=""):
         return self.headers.get(name.lower(), default)
@@ -476,7 +477,7 @@ class Emulator:
     def record(self, request):
         # Only the head of a large upload is kept: benchmarks send hundreds of MiB.
         entry = (request.method, request.target, request.headers, request.body_reader,
-                 request.arrived_ms)
+                 request.arrived_ms, request.client_port)
         with self._lock:
             self._log.append(entry)
 
@@ -490,7 +491,8 @@ class Emulator:
             "body_hex": bytes(reader.head).hex(),
             "body_length": reader.received,
             "arrived_ms": arrived,
-        } for method, target, headers, reader, arrived in entries]}
+            "client_port": port,
+        } for method, target, headers, reader, arrived, port in entries]}
 
     def since_start_ms(self):
         return round((time.monotonic() - self.started) * 1000.0, 3)
@@ -581,6 +583,7 @@ class RequestHandler(BaseHTTPRequestHandler):
         request = Request(self.command, self.path, self.lower_headers(), self.body_reader(),
                           self.server.scheme, self.server.server_address[1])
         request.arrived_ms = emulator.since_start_ms()
+        request.client_port = self.client_address[1]
         if self.server.control and request.path.startswith("/_emu/"):
             request.body = request.body_reader.read_all()
             self.send(emulator.control(request))
