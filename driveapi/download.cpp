@@ -245,11 +245,8 @@ HRESULT DriveLinkReader::OpenOnce(const std::wstring& url, const std::wstring& t
         m_connection.Open(m_session, INTERNET_SERVICE_HTTP, parts.host.c_str(), parts.port));
     // WinINet would carry the Authorization header along to wherever a
     // redirect points; each hop is opened here instead.
-    DWORD flags = (secure ? kSecureRequestFlags : kRequestFlags) | INTERNET_FLAG_NO_AUTO_REDIRECT;
-    if (!m_request.Attach(HttpOpenRequestW(m_connection.Get(), L"GET", parts.object.c_str(),
-                                           L"HTTP/1.1", nullptr, nullptr, flags, 0)))
-        return LastErrorResult();
-    RETURN_IF_FAILED(m_request.LimitWaits());
+    RETURN_IF_FAILED(m_request.Open(m_connection, L"GET", parts.object.c_str(), secure, nullptr, 0,
+                                    INTERNET_FLAG_NO_AUTO_REDIRECT));
     if (!token.empty() && MayCarryToken(url))
         RETURN_IF_FAILED(m_request.AddHeader(L"Authorization", BearerValue(token).c_str()));
     RETURN_IF_FAILED(m_request.Send(nullptr, nullptr, 0));

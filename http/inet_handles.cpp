@@ -173,12 +173,12 @@ HRESULT InetRequest::LimitWaits() {
 
 HRESULT InetRequest::Open(const InetConnection& connection, const wchar_t* verb,
                           const wchar_t* object, bool secure, const wchar_t* referrer,
-                          DWORD_PTR context) {
+                          DWORD_PTR context, DWORD extraFlags) {
     if (object == nullptr || !connection.IsOpen())
         return E_INVALIDARG;
     if (context == 0)
         context = reinterpret_cast<DWORD_PTR>(this);
-    DWORD flags = secure ? kSecureRequestFlags : kRequestFlags;
+    DWORD flags = (secure ? kSecureRequestFlags : kRequestFlags) | extraFlags;
     if (!Attach(HttpOpenRequestW(connection.Get(), verb, object, L"HTTP/1.1", referrer, nullptr,
                                  flags, context)))
         return LastErrorResult();

@@ -96,13 +96,13 @@ using ReadProgress = HRESULT (*)(ULONGLONG total, void* context);
 
 class InetRequest : public InetHandle {
 public:
-    // A context of 0 stands for this object's address.
+    // A context of 0 stands for this object's address; extraFlags go with the
+    // request flags. Each socket operation is bounded by the socket timeout.
     HRESULT Open(const InetConnection& connection, const wchar_t* verb, const wchar_t* object,
-                 bool secure, const wchar_t* referrer = nullptr, DWORD_PTR context = 0);
+                 bool secure, const wchar_t* referrer = nullptr, DWORD_PTR context = 0,
+                 DWORD extraFlags = 0);
     HRESULT OpenFtpFile(const InetConnection& connection, const wchar_t* path, DWORD access,
                         DWORD_PTR context = 0);
-    // Bounds each socket operation by the current socket timeout; Open does.
-    HRESULT LimitWaits();
 
     HRESULT AddHeaders(const wchar_t* block, DWORD length, DWORD flags);
     HRESULT AddHeader(const wchar_t* name, const wchar_t* value);
@@ -127,6 +127,9 @@ public:
     // The announced body length; fails when there is none or it is not a
     // plain decimal.
     HRESULT QueryContentLength(ULONGLONG& length) const;
+
+private:
+    HRESULT LimitWaits();
 };
 
 } // namespace gd
