@@ -38,7 +38,6 @@ HRESULT FolderEnumerator::Start() {
     return RunGuarded([&]() -> HRESULT {
         m_pages = std::make_unique<ListingPages>(m_folder.get());
         m_listing = std::make_shared<DriveListing>();
-        m_cursor = 0;
         return FetchPage();
     });
 }
